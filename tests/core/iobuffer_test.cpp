@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "core/IoBuffer.h"
+#include "core/PacketQueue.h"
+
+namespace {
+std::vector<uint8_t> Bytes(const IoBuffer& b) { return std::vector<uint8_t>(b.GetData(), b.GetData() + b.GetSize()); }
+}  // namespace
+
+TEST(IoBuffer, CapacityRules) {
+  EXPECT_EQ(IoBuffer(0).GetCapacity(), 1024);
+  EXPECT_EQ(IoBuffer(-5).GetCapacity(), 1024);
+  IoBuffer a;
+  for (int i = 0; i < 1025; ++i) a.WriteUInt8(static_cast<uint8_t>(i));
+  EXPECT_EQ(a.GetCapacity(), 2048);
+  EXPECT_EQ(a.GetData()[1024], 0);  // 1024 % 256
+  IoBuffer b;
+  std::vector<uint8_t> big(2000, 7);
+  b.Write(big.data(), 2000);
+  EXPECT_EQ(b.GetCapacity(), 2020);
+  EXPECT_EQ(b.GetTypeName(), std::string("IoBuffer"));
+}
+
+TEST(IoBuffer, BigEndianWriters) {
+  IoBuffer b;
+  b.WriteUInt32(258);
+  b.WriteDouble(1.0);
+  b.WriteUInt16(258);
+  std::vector<uint8_t> want = {0, 0, 1, 2, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0, 1, 2};
+  EXPECT_EQ(Bytes(b), want);
+  EXPECT_EQ(b.ReadUInt32(), 258u);
+  EXPECT_DOUBLE_EQ(b.ReadDouble(), 1.0);
+  EXPECT_EQ(b.ReadUInt16(), 258);
+}
+
+TEST(IoBuffer, Readers) {
+  struct Case {
+    std::vector<uint8_t> in;
+    uint32_t want16;
+  } cases[] = {{{0x00, 0x80}, 128}, {{0xFF, 0xFF}, 65535}};
+  for (auto& c : cases) {
+    IoBuffer b;
+    b.Write(c.in.data(), static_cast<int>(c.in.size()));
+    EXPECT_EQ(b.ReadUInt16(), c.want16);
+  }
+  IoBuffer u;
+  const uint8_t fe[] = {0xFF, 0xFF, 0xFF, 0xFE};
+  u.Write(fe, 4);
+  EXPECT_EQ(u.ReadUInt32(), 4294967294u);
+
+  IoBuffer s;
+  const uint8_t str[] = {0x00, 0x03, 0x61, 0x00, 0x62};
+  s.Write(str, 5);
+  EXPECT_EQ(s.ReadString(), "a");
+  EXPECT_EQ(s.GetReadPos(), 5);
+  EXPECT_FALSE(s.HasRemaining());
+}
+
+TEST(IoBuffer, ReadsNeverPassTheWrittenSize) {
+  IoBuffer s;
+  const uint8_t str[] = {0x00, 0x09, 0x61, 0x62};  // length 9, only 2 bytes follow
+  s.Write(str, 4);
+  std::string out;
+  EXPECT_FALSE(s.ReadString(out));
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(s.GetReadPos(), 0);
+  s.Skip(3);
+  EXPECT_EQ(s.ReadUInt32(), 0u);
+  EXPECT_EQ(s.GetReadPos(), 4);
+  EXPECT_EQ(s.ReadDouble(), 0.0);
+  EXPECT_EQ(s.PeekAt(100), 0);
+}
+
+TEST(IoBuffer, SkipCompactAppend) {
+  IoBuffer b;
+  b.WriteUInt32(1);
+  b.Skip(100);
+  EXPECT_EQ(b.GetReadPos(), b.GetSize());
+  EXPECT_FALSE(b.HasRemaining());
+  b.Compact();
+  EXPECT_EQ(b.GetSize(), 0);
+  EXPECT_EQ(b.GetCapacity(), 1024);
+
+  IoBuffer c;
+  for (int i = 0; i < 15; ++i) c.WriteUInt8(static_cast<uint8_t>(i));
+  c.Skip(5);
+  c.Compact();
+  EXPECT_EQ(c.GetSize(), 10);
+  EXPECT_EQ(c.GetReadPos(), 0);
+  EXPECT_EQ(c.GetCapacity(), 20);
+  EXPECT_EQ(c.ReadUInt8(), 5);
+
+  IoBuffer empty, target;
+  target.WriteUInt8(1);
+  target.AppendRemaining(empty);
+  EXPECT_EQ(target.GetSize(), 1);
+  IoBuffer src;
+  src.WriteUInt16(0xABCD);
+  target.AppendRemaining(src);
+  EXPECT_EQ(target.GetSize(), 3);
+  EXPECT_FALSE(src.HasRemaining());
+}
+
+TEST(IoBuffer, CloneCopiesFieldsAndSharesExtradata) {
+  IoBuffer a;
+  a.WriteUInt32(0xDEADBEEF);
+  a.SetPts(11);
+  a.SetDts(10);
+  a.SetTimestamp(1LL << 40);
+  a.SetType(9);
+  a.SetFlags(1);
+  const uint8_t ed[] = {1, 2, 3};
+  a.SetExtraData(ed, 3);
+  std::unique_ptr<IoBuffer> c(CloneIoBuffer(&a));
+  EXPECT_EQ(c->GetCapacity(), 4);
+  EXPECT_EQ(c->ReadUInt32(), 0xDEADBEEFu);
+  EXPECT_EQ(c->GetPts(), 11);
+  EXPECT_EQ(c->GetDts(), 10);
+  EXPECT_EQ(c->GetTimestamp(), 1LL << 40);
+  EXPECT_EQ(c->GetType(), 9);
+  EXPECT_EQ(c->GetFlags(), 1);
+  EXPECT_EQ(c->GetExtraData(), a.GetExtraData());
+  EXPECT_EQ(c->GetExtraDataSize(), 3);
+}
+
+TEST(PacketQueue, FifoAndOwnership) {
+  static int deleted = 0;
+  struct Counted : IoBuffer {
+    ~Counted() override { ++deleted; }
+  };
+  PacketQueue q;
+  EXPECT_EQ(q.Pop(), nullptr);
+  EXPECT_EQ(q.Front(), nullptr);
+  q.Push(nullptr);
+  EXPECT_EQ(q.Size(), 0);
+  IoBuffer* p[3] = {new Counted, new Counted, new Counted};
+  q.Push(p[0]);
+  EXPECT_EQ(q.Front(), p[0]);
+  EXPECT_EQ(q.Size(), 1);
+  q.Push(p[1]);
+  q.Push(p[2]);
+  for (auto* want : p) {
+    IoBuffer* got = q.Pop();
+    EXPECT_EQ(got, want);
+    delete got;
+  }
+  deleted = 0;
+  q.Push(new Counted);
+  q.Push(new Counted);
+  q.Push(new Counted);
+  q.Clear();
+  EXPECT_EQ(deleted, 3);
+  EXPECT_EQ(q.Size(), 0);
+  {
+    PacketQueue q2;
+    q2.Push(new Counted);
+    q2.Push(new Counted);
+  }
+  EXPECT_EQ(deleted, 5);
+}
+
+TEST(PacketQueue, ConcurrentProducersAndConsumer) {
+  PacketQueue q;
+  constexpr int kPer = 5000;
+  std::vector<std::thread> producers;
+  for (int t = 0; t < 4; ++t)
+    producers.emplace_back([&q, t] {
+      for (int i = 0; i < kPer; ++i) {
+        IoBuffer* b = new IoBuffer(4);
+        b->SetStreamIndex(t);
+        b->SetTimestamp(i);
+        q.Push(b);
+      }
+    });
+  int got = 0;
+  int64_t last[4] = {-1, -1, -1, -1};
+  while (got < 4 * kPer) {
+    (void)q.Size();
+    IoBuffer* b = q.Pop();
+    if (!b) continue;
+    EXPECT_GT(b->GetTimestamp(), last[b->GetStreamIndex()]);  // per-producer order kept
+    last[b->GetStreamIndex()] = b->GetTimestamp();
+    delete b;
+    ++got;
+  }
+  for (auto& t : producers) t.join();
+  EXPECT_EQ(q.Size(), 0);
+}

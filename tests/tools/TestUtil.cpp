@@ -1,0 +1,99 @@
+#include "tests/tools/TestUtil.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace vvtest {
+
+TempDir::TempDir(const std::string& tag) {
+  std::string tmpl = "/tmp/" + tag + "-XXXXXX";
+  char* p = mkdtemp(tmpl.data());
+  path_ = p ? p : "";
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+}
+
+CommandResult Run(const std::string& command, bool mergeStderr) {
+  CommandResult r;
+  std::string cmd = command + (mergeStderr ? " 2>&1" : "");
+  FILE* f = popen(cmd.c_str(), "r");
+  if (!f) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), f)) > 0) r.output.append(buf, n);
+  int st = pclose(f);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) {
+    socklen_t len = sizeof(a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout, std::chrono::milliseconds step) {
+  auto end = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < end) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(step);
+  }
+  return cond();
+}
+
+static int CountEntries(const char* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+int CountOpenFds() { return CountEntries("/proc/self/fd") - 1; }  // minus the one opendir holds
+int CountThreads() { return CountEntries("/proc/self/task"); }
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace vvtest

@@ -1,0 +1,49 @@
+#pragma once
+// Small shared fixtures for the test suites: scratch folders, shell commands,
+// free loopback ports and polling waits.
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace vvtest {
+
+// A fresh folder under /tmp, removed with everything in it when destroyed.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& tag = "vv");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct CommandResult {
+  int status = -1;  // exit code, or -1 when the command could not run
+  std::string output;  // standard output (standard error too when merged)
+};
+
+// Runs a shell command and collects its standard output; with mergeStderr,
+// standard error is collected as well.
+CommandResult Run(const std::string& command, bool mergeStderr = false);
+
+// Quotes a value for a POSIX shell.
+std::string ShellQuote(const std::string& s);
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int FreePort();
+
+// Polls cond every few milliseconds until it holds or the time is up.
+bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout,
+             std::chrono::milliseconds step = std::chrono::milliseconds(10));
+
+// Number of open descriptors and threads of this process (leak checks).
+int CountOpenFds();
+int CountThreads();
+
+std::string ReadFileText(const std::string& path);
+
+}  // namespace vvtest
