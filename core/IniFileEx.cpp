@@ -230,9 +230,7 @@ bool WriteValue(const std::string& path, const std::string& section, const char*
   long k = FindKey(doc, static_cast<size_t>(header), key);
   if (k >= 0) {
     Line& l = doc.lines[static_cast<size_t>(k)];
-    std::string raw = l.raw;
-    size_t eq = raw.find('=');
-    l.raw = raw.substr(0, eq + 1) + val;
+    l.raw = l.name + "=" + val;  // the file's own spelling of the key
     l.value = val;
   } else {
     // After the section's last key (or header), before trailing blanks and
