@@ -275,6 +275,16 @@ TEST_F(LogTest, ConcurrentThreadsAndProcessLoseNothingAcrossRotation) {
   std::thread child([&] {
     vvtest::Run("VV_LOG_CHILD_FILE=" + vvtest::ShellQuote(LogPath()) + " " + vvtest::ShellQuote(exe));
   });
+  // The threads join in once the child is writing, so both sides cross the
+  // rotation together.
+  struct stat st0;
+  ASSERT_EQ(stat(LogPath().c_str(), &st0), 0);
+  EXPECT_TRUE(vvtest::WaitFor(
+      [&] {
+        struct stat st;
+        return stat(LogPath().c_str(), &st) == 0 && st.st_size > st0.st_size;
+      },
+      std::chrono::seconds(10), std::chrono::milliseconds(1)));
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t)
     writers.emplace_back([t] {
