@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "core/IoBuffer.h"
+#include "core/Log.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -15,6 +17,8 @@ extern "C" {
 namespace {
 
 constexpr AVRational kMicros{1, 1000000};
+constexpr int kFirstBackoffMs = 100;
+constexpr int kMaxBackoffMs = 5000;
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
@@ -83,6 +87,7 @@ void RecordFile::Free() {
   audio = Track();
   headerWritten = false;
   discontinuity = false;
+  videoKeySeen = false;
   haveOrigin = false;
   originUs = 0;
   runStartUs = 0;
@@ -152,6 +157,11 @@ bool RecordFile::WritePacket(const IoBuffer& packet, std::string* error) {
     size -= header;
   }
   if (size <= 0) return true;
+  if (discontinuity) videoKeySeen = false;
+  if (track == &video && !videoKeySeen) {
+    if (!(packet.GetFlags() & AV_PKT_FLAG_KEY)) return true;
+    videoKeySeen = true;
+  }
 
   // Input decode and presentation times in microseconds; a missing one falls
   // back to the other, and both missing to the packet's millisecond time.
@@ -234,4 +244,106 @@ bool RecordFile::Close(std::string* error) {
   }
   Free();
   return ok;
+}
+
+Recorder::Recorder(const RecordSettings& s, const AVCodecContext* v, AVRational vtb, const AVCodecContext* a,
+                   AVRational atb)
+    : settings(s),
+      video(v),
+      audio(a),
+      videoTimeBase(vtb),
+      audioTimeBase(atb),
+      backoffMs(kFirstBackoffMs),
+      retryAt(std::chrono::steady_clock::now()) {}
+
+void Recorder::Fail(const std::string& reason) {
+  error = reason;
+  LogError("record: %s", reason.c_str());
+  retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(backoffMs);
+  backoffMs = std::min(backoffMs * 2, kMaxBackoffMs);
+}
+
+bool Recorder::Prepare() {
+  if (file.IsOpen()) return true;
+  // A muxer cannot describe H.264 or AAC without its extradata: wait for it.
+  if (video && video->codec_id == AV_CODEC_ID_H264 && video->extradata_size <= 0) return false;
+  if (audio && audio->codec_id == AV_CODEC_ID_AAC && audio->extradata_size <= 0) return false;
+  if (std::chrono::steady_clock::now() < retryAt) return false;
+
+  LocalTime now = RecordClock::Now();
+  std::string name = RecordFileName(settings.name, settings.fileType, now);
+  if (name.empty()) {
+    Fail("unknown record file type " + std::to_string(settings.fileType));
+    return false;
+  }
+  std::string folder = RecordFolder(settings.saveFolder, settings.direMod, now);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    Fail("cannot create folder " + folder + ": " + ec.message());
+    return false;
+  }
+  AVCodecParameters* vp = nullptr;
+  AVCodecParameters* ap = nullptr;
+  if (video) {
+    vp = avcodec_parameters_alloc();
+    if (vp) avcodec_parameters_from_context(vp, video);
+  }
+  if (audio) {
+    ap = avcodec_parameters_alloc();
+    if (ap) avcodec_parameters_from_context(ap, audio);
+  }
+  std::string target = UniqueRecordPath(folder + name);
+  std::string reason;
+  bool ok = (!video || vp) && (!audio || ap) &&
+            file.Open(target, vp, videoTimeBase, ap, audioTimeBase, &reason);
+  avcodec_parameters_free(&vp);
+  avcodec_parameters_free(&ap);
+  if (!ok) {
+    Fail(reason.empty() ? "cannot open " + target : reason);
+    return false;
+  }
+  path = target;
+  opened = now;
+  backoffMs = kFirstBackoffMs;
+  LogInfo("record: writing %s", path.c_str());
+  return true;
+}
+
+bool Recorder::Handle(const IoBuffer& packet) {
+  if (!file.IsOpen()) return false;
+  bool wrote = false;
+  int type = packet.GetType();
+  if (settings.direMod == 0 && (type == 1 || type == 2)) {
+    LocalTime now = RecordClock::Now();
+    bool newDay = now.year != opened.year || now.month != opened.month || now.day != opened.day;
+    bool cut = !video || (type == 1 && (packet.GetFlags() & AV_PKT_FLAG_KEY));
+    if (newDay && cut) {
+      Close();
+      if (!Prepare()) return false;
+    }
+  }
+  if (type == 1 || type == 2) {
+    std::string reason;
+    if (!file.WritePacket(packet, &reason)) {
+      std::string ignored;
+      file.Close(&ignored);
+      Fail(reason);
+      return false;
+    }
+    wrote = true;
+  } else if (type == 3) {
+    if (settings.fileMod == 1) {
+      Close();
+      return false;
+    }
+    file.MarkDiscontinuity();
+  }
+  return wrote;
+}
+
+void Recorder::Close() {
+  if (!file.IsOpen()) return;
+  std::string reason;
+  if (!file.Close(&reason)) Fail(reason);
 }

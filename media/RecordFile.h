@@ -10,6 +10,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <chrono>
+
 #include "media/RecordClock.h"
 
 class IoBuffer;
@@ -47,8 +49,10 @@ class RecordFile {
   const std::string& Path() const { return path; }
 
   // Writes one raw packet: type 1 to the video stream, type 2 to the audio
-  // stream (an ADTS header in front of AAC is left out). Times are rebased
-  // so the file starts at 0 and each stream's decode times keep rising.
+  // stream (an ADTS header in front of AAC is left out). Video before the
+  // first key frame (of the file, or after an input restart) is skipped.
+  // Times are rebased so the file starts at 0 and each stream's decode times
+  // keep rising.
   // False only when the file can no longer be written (error: the reason);
   // a packet the muxer refuses is skipped.
   bool WritePacket(const IoBuffer& packet, std::string* error);
@@ -77,7 +81,62 @@ class RecordFile {
   Track audio;
   bool headerWritten = false;
   bool discontinuity = false;
+  bool videoKeySeen = false;  // video starts at a key frame, so every file decodes from its start
   bool haveOrigin = false;
   int64_t originUs = 0;   // input time (us) that maps to the current run's start
   int64_t runStartUs = 0;  // file time (us) at which the current run starts
+};
+
+// The naming and file settings of a record task.
+struct RecordSettings {
+  std::string name;
+  int fileType = 0;  // 0 ASF, 1 FLV, 2 MP4
+  std::string saveFolder;
+  int fileMod = 0;   // 0 continue the file across an input restart, 1 new file
+  int direMod = 0;   // 0 year/month/day folders, 1 the save folder itself
+};
+
+// The recorder's file handling: when to open the next file, where, and when
+// to close it. The codec contexts belong to the channel and are read at
+// every opening, so extradata that arrives late is picked up.
+class Recorder {
+ public:
+  Recorder(const RecordSettings& settings, const AVCodecContext* video, AVRational videoTimeBase,
+           const AVCodecContext* audio, AVRational audioTimeBase);
+
+  // Opens the next file when none is open, unless a stream still lacks its
+  // extradata or the back-off after a failure is still running. True when a
+  // file is open.
+  bool Prepare();
+  // One raw packet of the queue: media is written; an end of stream closes
+  // the file or continues it by the file mode. With date folders, once the
+  // date has changed the file is closed at the next video key frame (at the
+  // next packet when there is no video), and that packet opens the next file
+  // in the new day's folder, so neither file loses pictures or starts with
+  // undecodable ones. True when media was written.
+  bool Handle(const IoBuffer& packet);
+  void Close();
+
+  bool IsOpen() const { return file.IsOpen(); }
+  // The path of the open file, else of the last one ("" before the first).
+  const std::string& Path() const { return path; }
+  // The last failure's reason ("" when none so far); it stays set.
+  const std::string& Error() const { return error; }
+  // Milliseconds to wait after the next failure; doubles up to a ceiling.
+  int BackoffMs() const { return backoffMs; }
+
+ private:
+  void Fail(const std::string& reason);
+
+  RecordSettings settings;
+  const AVCodecContext* video;
+  const AVCodecContext* audio;
+  AVRational videoTimeBase;
+  AVRational audioTimeBase;
+  RecordFile file;
+  std::string path;
+  std::string error;
+  LocalTime opened;
+  int backoffMs;
+  std::chrono::steady_clock::time_point retryAt;
 };

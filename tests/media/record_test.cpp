@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
+#include <vector>
 
 #include "media/RecordFile.h"
 #include "tests/media/RecordMedia.h"
@@ -105,4 +107,149 @@ TEST(RecordFileTest, UncreatableFileGivesTheReason) {
                          &error));
   EXPECT_FALSE(file.IsOpen());
   EXPECT_NE(error.find("plain/x.mp4"), std::string::npos) << error;
+}
+
+namespace {
+
+struct Contexts {
+  AVCodecContext* video;
+  AVCodecContext* audio;
+  explicit Contexts(const SourceMedia& m)
+      : video(vvtest::ContextFromParameters(m.video)), audio(vvtest::ContextFromParameters(m.audio)) {}
+  ~Contexts() {
+    avcodec_free_context(&video);
+    avcodec_free_context(&audio);
+  }
+};
+
+std::vector<std::string> FilesUnder(const std::string& dir) {
+  vvtest::CommandResult r = vvtest::Run("cd " + vvtest::ShellQuote(dir) + " && find . -type f | sort");
+  std::vector<std::string> files;
+  std::istringstream in(r.output);
+  std::string line;
+  while (std::getline(in, line)) files.push_back(line.substr(2));
+  return files;
+}
+
+std::unique_ptr<IoBuffer> EndOfStream() {
+  auto eos = std::make_unique<IoBuffer>();
+  eos->SetType(3);
+  return eos;
+}
+
+class ClockGuard {
+ public:
+  explicit ClockGuard(LocalTime t) { Set(t); }
+  ~ClockGuard() { RecordClock::SetSource(nullptr); }
+  void Set(LocalTime t) {
+    RecordClock::SetSource([t] { return t; });
+  }
+};
+
+}  // namespace
+
+// Date folders follow the clock: a file opened before midnight stays in its
+// day's folder, the next one goes into the new day's, and both play.
+TEST(RecorderTest, MidnightStartsTheNextDaysFile) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  for (int direMod : {0, 1}) {
+    std::string root = dir.file("dm" + std::to_string(direMod));
+    ClockGuard clock(RecordClock::Make(2015, 3, 5, 23, 59, 59));
+    Recorder rec(RecordSettings{"cam", 2, root, 0, direMod}, ctx.video, media.videoTimeBase, ctx.audio,
+                 media.audioTimeBase);
+    size_t half = media.packets.size() / 2;
+    for (size_t i = 0; i < media.packets.size(); ++i) {
+      if (i == half) clock.Set(RecordClock::Make(2015, 3, 6, 0, 0, 0));
+      ASSERT_TRUE(rec.Prepare()) << rec.Error();
+      rec.Handle(*media.packets[i]);
+    }
+    rec.Close();
+    std::vector<std::string> files = FilesUnder(root);
+    if (direMod == 0) {
+      ASSERT_EQ(files, (std::vector<std::string>{"2015/3/5/cam_2015-03-05-23-59-59.mp4",
+                                                 "2015/3/6/cam_2015-03-06-00-00-00.mp4"}));
+    } else {
+      ASSERT_EQ(files, (std::vector<std::string>{"cam_2015-03-05-23-59-59.mp4"}));
+    }
+    double total = 0;
+    for (const std::string& f : files) {
+      vvtest::ProbeResult r = ProbeMedia(root + "/" + f);
+      EXPECT_EQ(r.videoCodec, "h264") << f;
+      EXPECT_EQ(r.decodeErrors, "") << f;
+      total += r.duration;
+    }
+    EXPECT_NEAR(total, media.seconds, 1.0);
+  }
+}
+
+// File mode 0 continues one file across an input restart; 1 starts a new
+// file, which in the same second gets a name of its own.
+TEST(RecorderTest, EndOfStreamByFileMode) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  struct Case {
+    int fileMod;
+    size_t files;
+    double eachSeconds;
+  } cases[] = {{0, 1, 2 * media.seconds}, {1, 2, media.seconds}};
+  for (const Case& c : cases) {
+    std::string root = dir.file("fm" + std::to_string(c.fileMod));
+    ClockGuard clock(RecordClock::Make(2015, 3, 5, 8, 7, 9));
+    Recorder rec(RecordSettings{"", 1, root, c.fileMod, 1}, ctx.video, media.videoTimeBase, ctx.audio,
+                 media.audioTimeBase);
+    for (int run = 0; run < 2; ++run) {
+      for (auto& p : media.packets) {
+        ASSERT_TRUE(rec.Prepare()) << rec.Error();
+        rec.Handle(*p);
+      }
+      rec.Handle(*EndOfStream());
+    }
+    rec.Close();
+    std::vector<std::string> files = FilesUnder(root);
+    ASSERT_EQ(files.size(), c.files) << c.fileMod;
+    EXPECT_EQ(files[0], "2015-03-05-08-07-09.flv");
+    if (c.files == 2) {
+      EXPECT_EQ(files[1], "2015-03-05-08-07-09_1.flv");
+    }
+    for (const std::string& f : files) {
+      vvtest::ProbeResult r = ProbeMedia(root + "/" + f);
+      EXPECT_NEAR(r.duration, c.eachSeconds, 1.0) << f;
+      EXPECT_EQ(r.decodeErrors, "") << f;
+    }
+  }
+}
+
+// H.264 without extradata opens nothing (no error either); a folder that
+// cannot be made gives its reason and backs off; once it can be made, the
+// next attempt after the back-off opens the file.
+TEST(RecorderTest, WaitsForExtradataAndBacksOffOnFailure) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  {
+    AVCodecContext* bare = vvtest::ContextFromParameters(media.video);
+    av_freep(&bare->extradata);
+    bare->extradata_size = 0;
+    Recorder rec(RecordSettings{"x", 2, dir.file("bare"), 0, 1}, bare, media.videoTimeBase, nullptr,
+                 media.audioTimeBase);
+    EXPECT_FALSE(rec.Prepare());
+    EXPECT_EQ(rec.Error(), "");
+    EXPECT_TRUE(FilesUnder(dir.path()).empty());
+    avcodec_free_context(&bare);
+  }
+  std::string blocker = dir.file("blocker");
+  vvtest::Run("touch " + vvtest::ShellQuote(blocker));
+  Recorder rec(RecordSettings{"x", 2, blocker + "/rec", 0, 1}, ctx.video, media.videoTimeBase, ctx.audio,
+               media.audioTimeBase);
+  EXPECT_FALSE(rec.Prepare());
+  EXPECT_NE(rec.Error().find("blocker/rec"), std::string::npos) << rec.Error();
+  int backoff = rec.BackoffMs();
+  EXPECT_FALSE(rec.Prepare());  // still inside the back-off: no new attempt
+  EXPECT_EQ(rec.BackoffMs(), backoff);
+  vvtest::Run("rm " + vvtest::ShellQuote(blocker));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return rec.Prepare(); }, std::chrono::seconds(3)));
+  EXPECT_NE(rec.Path().find("blocker/rec/x_"), std::string::npos) << rec.Path();
 }
