@@ -1,0 +1,349 @@
+#include "media/RecordFile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "core/IoBuffer.h"
+#include "core/Log.h"
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/mathematics.h>
+}
+
+namespace {
+
+constexpr AVRational kMicros{1, 1000000};
+constexpr int kFirstBackoffMs = 100;
+constexpr int kMaxBackoffMs = 5000;
+
+std::string AvError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+  av_strerror(code, text, sizeof(text));
+  return text;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+const char* RecordFileExtension(int fileType) {
+  switch (fileType) {
+    case 0: return ".asf";
+    case 1: return ".flv";
+    case 2: return ".mp4";
+    default: return "";
+  }
+}
+
+std::string RecordFolder(const std::string& saveFolder, int direMod, const LocalTime& t) {
+  std::string folder = saveFolder;
+  std::replace(folder.begin(), folder.end(), '\\', '/');
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (folder != "/") folder += '/';
+  if (direMod == 0) {
+    char part[64];
+    snprintf(part, sizeof(part), "%d/%d/%d/", t.year, t.month, t.day);
+    folder += part;
+  }
+  return folder;
+}
+
+std::string RecordFileName(const std::string& name, int fileType, const LocalTime& t) {
+  const char* ext = RecordFileExtension(fileType);
+  if (!*ext) return "";
+  char stamp[64];
+  snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d-%02d-%02d-%02d", t.year, t.month, t.day, t.hour, t.minute,
+           t.second);
+  return (name.empty() ? std::string() : name + "_") + stamp + ext;
+}
+
+std::string UniqueRecordPath(const std::string& path) {
+  if (!FileExists(path)) return path;
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+  for (int n = 1;; ++n) {
+    std::string candidate = path.substr(0, dot) + "_" + std::to_string(n) + path.substr(dot);
+    if (!FileExists(candidate)) return candidate;
+  }
+}
+
+RecordFile::~RecordFile() { Close(); }
+
+void RecordFile::Free() {
+  if (context) {
+    if (context->pb) avio_closep(&context->pb);
+    avformat_free_context(context);
+    context = nullptr;
+  }
+  video = Track();
+  audio = Track();
+  headerWritten = false;
+  discontinuity = false;
+  videoKeySeen = false;
+  haveOrigin = false;
+  originUs = 0;
+  runStartUs = 0;
+}
+
+bool RecordFile::AddStream(Track& track, const AVCodecParameters* par, AVRational timeBase, std::string* error) {
+  AVStream* st = avformat_new_stream(context, nullptr);
+  if (!st || avcodec_parameters_copy(st->codecpar, par) < 0) {
+    // The text the operator's tools look for when a stream cannot be set up.
+    fprintf(stderr, "Failed to copy context from input to output stream codec context\n");
+    if (error) *error = "cannot set up a stream of " + path;
+    return false;
+  }
+  st->codecpar->codec_tag = 0;
+  if (timeBase.num <= 0 || timeBase.den <= 0) timeBase = AVRational{1, 1000};
+  st->time_base = timeBase;
+  track.stream = st;
+  track.inputTimeBase = timeBase;
+  return true;
+}
+
+bool RecordFile::Open(const std::string& filePath, const AVCodecParameters* videoPar, AVRational videoTimeBase,
+                      const AVCodecParameters* audioPar, AVRational audioTimeBase, std::string* error) {
+  Close();
+  path = filePath;
+  int ret = avformat_alloc_output_context2(&context, nullptr, nullptr, path.c_str());
+  if (ret < 0 || !context) {
+    context = nullptr;
+    if (error) *error = "no muxer for " + path + ": " + AvError(ret);
+    return false;
+  }
+  ret = avio_open2(&context->pb, path.c_str(), AVIO_FLAG_READ_WRITE, nullptr, nullptr);
+  if (ret < 0) {
+    if (error) *error = "cannot create " + path + ": " + AvError(ret);
+    Free();
+    return false;
+  }
+  if ((videoPar && !AddStream(video, videoPar, videoTimeBase, error)) ||
+      (audioPar && !AddStream(audio, audioPar, audioTimeBase, error))) {
+    Free();
+    remove(path.c_str());
+    return false;
+  }
+  ret = avformat_write_header(context, nullptr);
+  if (ret < 0) {
+    if (error) *error = "cannot write the header of " + path + ": " + AvError(ret);
+    Free();
+    remove(path.c_str());
+    return false;
+  }
+  headerWritten = true;
+  return true;
+}
+
+bool RecordFile::WritePacket(const IoBuffer& packet, std::string* error) {
+  if (!context) return true;
+  Track* track = packet.GetType() == 1 ? &video : packet.GetType() == 2 ? &audio : nullptr;
+  if (!track || !track->stream) return true;
+
+  const uint8_t* data = packet.GetData();
+  int size = packet.GetSize();
+  if (track == &audio && packet.GetCodecId() == AV_CODEC_ID_AAC && size >= 7 && data[0] == 0xFF &&
+      (data[1] & 0xF0) == 0xF0) {
+    int header = (data[1] & 0x01) ? 7 : 9;  // protection_absent clear: a CRC follows the header
+    if (size <= header) return true;
+    data += header;
+    size -= header;
+  }
+  if (size <= 0) return true;
+  if (discontinuity) videoKeySeen = false;
+  if (track == &video && !videoKeySeen) {
+    if (!(packet.GetFlags() & AV_PKT_FLAG_KEY)) return true;
+    videoKeySeen = true;
+  }
+
+  // Input decode and presentation times in microseconds; a missing one falls
+  // back to the other, and both missing to the packet's millisecond time.
+  int64_t dts = packet.GetDts(), pts = packet.GetPts();
+  int64_t dtsUs, ptsUs;
+  if (dts == AV_NOPTS_VALUE && pts == AV_NOPTS_VALUE) {
+    dtsUs = ptsUs = packet.GetTimestamp() * 1000;
+  } else {
+    if (dts == AV_NOPTS_VALUE) dts = pts;
+    if (pts == AV_NOPTS_VALUE) pts = dts;
+    dtsUs = av_rescale_q(dts, track->inputTimeBase, kMicros);
+    ptsUs = av_rescale_q(pts, track->inputTimeBase, kMicros);
+  }
+
+  if (discontinuity) {
+    discontinuity = false;
+    haveOrigin = false;
+    int64_t last = std::max(video.lastDtsUs == AV_NOPTS_VALUE ? 0 : video.lastDtsUs,
+                            audio.lastDtsUs == AV_NOPTS_VALUE ? 0 : audio.lastDtsUs);
+    runStartUs = last + 1000;
+  }
+  if (!haveOrigin) {
+    haveOrigin = true;
+    originUs = dtsUs;
+  }
+  int64_t outDtsUs = std::max(dtsUs - originUs + runStartUs, runStartUs);
+  int64_t outPtsUs = outDtsUs + std::max<int64_t>(ptsUs - dtsUs, 0);
+
+  AVRational tb = track->stream->time_base;
+  int64_t outDts = av_rescale_q_rnd(outDtsUs, kMicros, tb, AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+  int64_t outPts = av_rescale_q_rnd(outPtsUs, kMicros, tb, AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+  if (track->lastDts != AV_NOPTS_VALUE && outDts <= track->lastDts) {
+    int64_t shift = track->lastDts + 1 - outDts;
+    outDts += shift;
+    outPts += shift;
+  }
+
+  AVPacket* pkt = av_packet_alloc();
+  if (!pkt || av_new_packet(pkt, size) < 0) {
+    av_packet_free(&pkt);
+    return true;
+  }
+  memcpy(pkt->data, data, size);
+  pkt->pts = outPts;
+  pkt->dts = outDts;
+  pkt->flags = packet.GetFlags() & AV_PKT_FLAG_KEY;
+  pkt->stream_index = track->stream->index;
+  pkt->duration = packet.GetDuration() > 0
+                      ? av_rescale_q(packet.GetDuration(), track->inputTimeBase, tb)
+                      : 0;
+  pkt->pos = -1;
+  int ret = av_interleaved_write_frame(context, pkt);
+  av_packet_free(&pkt);
+  track->lastDts = outDts;
+  track->lastDtsUs = av_rescale_q(outDts, tb, kMicros);
+  if (context->pb && context->pb->error < 0) {
+    if (error) *error = "cannot write " + path + ": " + AvError(context->pb->error);
+    return false;
+  }
+  (void)ret;  // a refused single packet is skipped; the file goes on
+  return true;
+}
+
+bool RecordFile::Close(std::string* error) {
+  if (!context) return true;
+  bool ok = true;
+  if (headerWritten) {
+    int ret = av_write_trailer(context);
+    if (ret < 0 || (context->pb && context->pb->error < 0)) {
+      ok = false;
+      if (error) *error = "cannot finish " + path + ": " + AvError(ret < 0 ? ret : context->pb->error);
+    }
+  }
+  if (context->pb) {
+    int ret = avio_closep(&context->pb);
+    if (ret < 0 && ok) {
+      ok = false;
+      if (error) *error = "cannot close " + path + ": " + AvError(ret);
+    }
+  }
+  Free();
+  return ok;
+}
+
+Recorder::Recorder(const RecordSettings& s, const AVCodecContext* v, AVRational vtb, const AVCodecContext* a,
+                   AVRational atb)
+    : settings(s),
+      video(v),
+      audio(a),
+      videoTimeBase(vtb),
+      audioTimeBase(atb),
+      backoffMs(kFirstBackoffMs),
+      retryAt(std::chrono::steady_clock::now()) {}
+
+void Recorder::Fail(const std::string& reason) {
+  error = reason;
+  LogError("record: %s", reason.c_str());
+  retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(backoffMs);
+  backoffMs = std::min(backoffMs * 2, kMaxBackoffMs);
+}
+
+bool Recorder::Prepare() {
+  if (file.IsOpen()) return true;
+  // A muxer cannot describe H.264 or AAC without its extradata: wait for it.
+  if (video && video->codec_id == AV_CODEC_ID_H264 && video->extradata_size <= 0) return false;
+  if (audio && audio->codec_id == AV_CODEC_ID_AAC && audio->extradata_size <= 0) return false;
+  if (std::chrono::steady_clock::now() < retryAt) return false;
+
+  LocalTime now = RecordClock::Now();
+  std::string name = RecordFileName(settings.name, settings.fileType, now);
+  if (name.empty()) {
+    Fail("unknown record file type " + std::to_string(settings.fileType));
+    return false;
+  }
+  std::string folder = RecordFolder(settings.saveFolder, settings.direMod, now);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    Fail("cannot create folder " + folder + ": " + ec.message());
+    return false;
+  }
+  AVCodecParameters* vp = nullptr;
+  AVCodecParameters* ap = nullptr;
+  if (video) {
+    vp = avcodec_parameters_alloc();
+    if (vp) avcodec_parameters_from_context(vp, video);
+  }
+  if (audio) {
+    ap = avcodec_parameters_alloc();
+    if (ap) avcodec_parameters_from_context(ap, audio);
+  }
+  std::string target = UniqueRecordPath(folder + name);
+  std::string reason;
+  bool ok = (!video || vp) && (!audio || ap) &&
+            file.Open(target, vp, videoTimeBase, ap, audioTimeBase, &reason);
+  avcodec_parameters_free(&vp);
+  avcodec_parameters_free(&ap);
+  if (!ok) {
+    Fail(reason.empty() ? "cannot open " + target : reason);
+    return false;
+  }
+  path = target;
+  opened = now;
+  backoffMs = kFirstBackoffMs;
+  LogInfo("record: writing %s", path.c_str());
+  return true;
+}
+
+bool Recorder::Handle(const IoBuffer& packet) {
+  if (!file.IsOpen()) return false;
+  bool wrote = false;
+  int type = packet.GetType();
+  if (settings.direMod == 0 && (type == 1 || type == 2)) {
+    LocalTime now = RecordClock::Now();
+    bool newDay = now.year != opened.year || now.month != opened.month || now.day != opened.day;
+    bool cut = !video || (type == 1 && (packet.GetFlags() & AV_PKT_FLAG_KEY));
+    if (newDay && cut) {
+      Close();
+      if (!Prepare()) return false;
+    }
+  }
+  if (type == 1 || type == 2) {
+    std::string reason;
+    if (!file.WritePacket(packet, &reason)) {
+      std::string ignored;
+      file.Close(&ignored);
+      Fail(reason);
+      return false;
+    }
+    wrote = true;
+  } else if (type == 3) {
+    if (settings.fileMod == 1) {
+      Close();
+      return false;
+    }
+    file.MarkDiscontinuity();
+  }
+  return wrote;
+}
+
+void Recorder::Close() {
+  if (!file.IsOpen()) return;
+  std::string reason;
+  if (!file.Close(&reason)) Fail(reason);
+}

@@ -1,0 +1,255 @@
+// Record files: naming, folders, and what FFmpeg's own tools read back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+#include "media/RecordFile.h"
+#include "tests/media/RecordMedia.h"
+#include "tests/tools/TestUtil.h"
+
+using vvtest::ProbeMedia;
+using vvtest::SourceMedia;
+using vvtest::TempDir;
+
+namespace {
+
+SourceMedia& Media() {
+  static TempDir dir("vv-recmedia");
+  static SourceMedia media;
+  static bool made = vvtest::MakeSourceMedia(dir.path(), 3, media);
+  EXPECT_TRUE(made);
+  return media;
+}
+
+}  // namespace
+
+TEST(RecordNaming, PathsFromTaskSettings) {
+  struct Case {
+    std::string name;
+    int fileType;
+    std::string folder;
+    int direMod;
+    std::string expected;
+  } cases[] = {
+      {"cam1", 2, "D:\\rec", 0, "D:/rec/2015/3/5/cam1_2015-03-05-08-07-09.mp4"},
+      {"", 2, "D:\\rec", 1, "D:/rec/2015-03-05-08-07-09.mp4"},
+      {"cam1", 0, "/srv/rec/", 1, "/srv/rec/cam1_2015-03-05-08-07-09.asf"},
+      {"cam1", 1, "/srv/rec", 0, "/srv/rec/2015/3/5/cam1_2015-03-05-08-07-09.flv"},
+      {"cam1", 3, "/srv/rec", 1, "/srv/rec/"},  // unknown type: no file name
+  };
+  LocalTime t = RecordClock::Make(2015, 3, 5, 8, 7, 9);
+  for (const Case& c : cases) {
+    EXPECT_EQ(RecordFolder(c.folder, c.direMod, t) + RecordFileName(c.name, c.fileType, t), c.expected)
+        << c.name << " " << c.fileType << " " << c.folder;
+  }
+}
+
+TEST(RecordNaming, SecondFileInOneSecondGetsItsOwnName) {
+  TempDir dir;
+  std::string path = dir.file("cam_2015-03-05-08-07-09.flv");
+  EXPECT_EQ(UniqueRecordPath(path), path);
+  vvtest::Run("touch " + vvtest::ShellQuote(path));
+  EXPECT_EQ(UniqueRecordPath(path), dir.file("cam_2015-03-05-08-07-09_1.flv"));
+  vvtest::Run("touch " + vvtest::ShellQuote(dir.file("cam_2015-03-05-08-07-09_1.flv")));
+  EXPECT_EQ(UniqueRecordPath(path), dir.file("cam_2015-03-05-08-07-09_2.flv"));
+}
+
+// Each container, written from the packets a source hands on, reads back
+// with H.264 and AAC, the source's duration and no decode error; ADTS
+// headers in front of AAC are left out, and a file continued across an input
+// restart keeps going forward in time.
+TEST(RecordFileTest, ContainersReadBackClean) {
+  SourceMedia& media = Media();
+  ASSERT_FALSE(media.packets.empty());
+  struct Case {
+    int fileType;
+    bool adts;
+    int runs;  // input played this many times into one file
+  } cases[] = {{0, false, 1}, {1, false, 1}, {2, false, 1}, {2, true, 1}, {1, true, 1}, {2, false, 2}, {1, false, 2},
+               {0, false, 2}};
+  TempDir dir;
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string path = dir.file("r" + std::to_string(n++) + RecordFileExtension(c.fileType));
+    RecordFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(path, media.video, media.videoTimeBase, media.audio, media.audioTimeBase, &error)) << error;
+    for (int run = 0; run < c.runs; ++run) {
+      if (run > 0) file.MarkDiscontinuity();
+      for (auto& p : media.packets) {
+        if (c.adts && p->GetType() == 2) {
+          ASSERT_TRUE(file.WritePacket(*vvtest::WithAdts(*p, media.audio), &error)) << error;
+        } else {
+          ASSERT_TRUE(file.WritePacket(*p, &error)) << error;
+        }
+      }
+    }
+    ASSERT_TRUE(file.Close(&error)) << error;
+    vvtest::ProbeResult r = ProbeMedia(path);
+    SCOPED_TRACE(path);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.videoCodec, "h264");
+    EXPECT_EQ(r.audioCodec, "aac");
+    EXPECT_NEAR(r.duration, media.seconds * c.runs, 1.0);
+    EXPECT_EQ(r.decodeErrors, "");
+  }
+}
+
+TEST(RecordFileTest, UncreatableFileGivesTheReason) {
+  SourceMedia& media = Media();
+  TempDir dir;
+  vvtest::Run("touch " + vvtest::ShellQuote(dir.file("plain")));
+  RecordFile file;
+  std::string error;
+  EXPECT_FALSE(file.Open(dir.file("plain/x.mp4"), media.video, media.videoTimeBase, media.audio, media.audioTimeBase,
+                         &error));
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_NE(error.find("plain/x.mp4"), std::string::npos) << error;
+}
+
+namespace {
+
+struct Contexts {
+  AVCodecContext* video;
+  AVCodecContext* audio;
+  explicit Contexts(const SourceMedia& m)
+      : video(vvtest::ContextFromParameters(m.video)), audio(vvtest::ContextFromParameters(m.audio)) {}
+  ~Contexts() {
+    avcodec_free_context(&video);
+    avcodec_free_context(&audio);
+  }
+};
+
+std::vector<std::string> FilesUnder(const std::string& dir) {
+  vvtest::CommandResult r = vvtest::Run("cd " + vvtest::ShellQuote(dir) + " && find . -type f | sort");
+  std::vector<std::string> files;
+  std::istringstream in(r.output);
+  std::string line;
+  while (std::getline(in, line)) files.push_back(line.substr(2));
+  return files;
+}
+
+std::unique_ptr<IoBuffer> EndOfStream() {
+  auto eos = std::make_unique<IoBuffer>();
+  eos->SetType(3);
+  return eos;
+}
+
+class ClockGuard {
+ public:
+  explicit ClockGuard(LocalTime t) { Set(t); }
+  ~ClockGuard() { RecordClock::SetSource(nullptr); }
+  void Set(LocalTime t) {
+    RecordClock::SetSource([t] { return t; });
+  }
+};
+
+}  // namespace
+
+// Date folders follow the clock: a file opened before midnight stays in its
+// day's folder, the next one goes into the new day's, and both play.
+TEST(RecorderTest, MidnightStartsTheNextDaysFile) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  for (int direMod : {0, 1}) {
+    std::string root = dir.file("dm" + std::to_string(direMod));
+    ClockGuard clock(RecordClock::Make(2015, 3, 5, 23, 59, 59));
+    Recorder rec(RecordSettings{"cam", 2, root, 0, direMod}, ctx.video, media.videoTimeBase, ctx.audio,
+                 media.audioTimeBase);
+    size_t half = media.packets.size() / 2;
+    for (size_t i = 0; i < media.packets.size(); ++i) {
+      if (i == half) clock.Set(RecordClock::Make(2015, 3, 6, 0, 0, 0));
+      ASSERT_TRUE(rec.Prepare()) << rec.Error();
+      rec.Handle(*media.packets[i]);
+    }
+    rec.Close();
+    std::vector<std::string> files = FilesUnder(root);
+    if (direMod == 0) {
+      ASSERT_EQ(files, (std::vector<std::string>{"2015/3/5/cam_2015-03-05-23-59-59.mp4",
+                                                 "2015/3/6/cam_2015-03-06-00-00-00.mp4"}));
+    } else {
+      ASSERT_EQ(files, (std::vector<std::string>{"cam_2015-03-05-23-59-59.mp4"}));
+    }
+    double total = 0;
+    for (const std::string& f : files) {
+      vvtest::ProbeResult r = ProbeMedia(root + "/" + f);
+      EXPECT_EQ(r.videoCodec, "h264") << f;
+      EXPECT_EQ(r.decodeErrors, "") << f;
+      total += r.duration;
+    }
+    EXPECT_NEAR(total, media.seconds, 1.0);
+  }
+}
+
+// File mode 0 continues one file across an input restart; 1 starts a new
+// file, which in the same second gets a name of its own.
+TEST(RecorderTest, EndOfStreamByFileMode) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  struct Case {
+    int fileMod;
+    size_t files;
+    double eachSeconds;
+  } cases[] = {{0, 1, 2 * media.seconds}, {1, 2, media.seconds}};
+  for (const Case& c : cases) {
+    std::string root = dir.file("fm" + std::to_string(c.fileMod));
+    ClockGuard clock(RecordClock::Make(2015, 3, 5, 8, 7, 9));
+    Recorder rec(RecordSettings{"", 1, root, c.fileMod, 1}, ctx.video, media.videoTimeBase, ctx.audio,
+                 media.audioTimeBase);
+    for (int run = 0; run < 2; ++run) {
+      for (auto& p : media.packets) {
+        ASSERT_TRUE(rec.Prepare()) << rec.Error();
+        rec.Handle(*p);
+      }
+      rec.Handle(*EndOfStream());
+    }
+    rec.Close();
+    std::vector<std::string> files = FilesUnder(root);
+    ASSERT_EQ(files.size(), c.files) << c.fileMod;
+    EXPECT_EQ(files[0], "2015-03-05-08-07-09.flv");
+    if (c.files == 2) {
+      EXPECT_EQ(files[1], "2015-03-05-08-07-09_1.flv");
+    }
+    for (const std::string& f : files) {
+      vvtest::ProbeResult r = ProbeMedia(root + "/" + f);
+      EXPECT_NEAR(r.duration, c.eachSeconds, 1.0) << f;
+      EXPECT_EQ(r.decodeErrors, "") << f;
+    }
+  }
+}
+
+// H.264 without extradata opens nothing (no error either); a folder that
+// cannot be made gives its reason and backs off; once it can be made, the
+// next attempt after the back-off opens the file.
+TEST(RecorderTest, WaitsForExtradataAndBacksOffOnFailure) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  {
+    AVCodecContext* bare = vvtest::ContextFromParameters(media.video);
+    av_freep(&bare->extradata);
+    bare->extradata_size = 0;
+    Recorder rec(RecordSettings{"x", 2, dir.file("bare"), 0, 1}, bare, media.videoTimeBase, nullptr,
+                 media.audioTimeBase);
+    EXPECT_FALSE(rec.Prepare());
+    EXPECT_EQ(rec.Error(), "");
+    EXPECT_TRUE(FilesUnder(dir.path()).empty());
+    avcodec_free_context(&bare);
+  }
+  std::string blocker = dir.file("blocker");
+  vvtest::Run("touch " + vvtest::ShellQuote(blocker));
+  Recorder rec(RecordSettings{"x", 2, blocker + "/rec", 0, 1}, ctx.video, media.videoTimeBase, ctx.audio,
+               media.audioTimeBase);
+  EXPECT_FALSE(rec.Prepare());
+  EXPECT_NE(rec.Error().find("blocker/rec"), std::string::npos) << rec.Error();
+  int backoff = rec.BackoffMs();
+  EXPECT_FALSE(rec.Prepare());  // still inside the back-off: no new attempt
+  EXPECT_EQ(rec.BackoffMs(), backoff);
+  vvtest::Run("rm " + vvtest::ShellQuote(blocker));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return rec.Prepare(); }, std::chrono::seconds(3)));
+  EXPECT_NE(rec.Path().find("blocker/rec/x_"), std::string::npos) << rec.Path();
+}
