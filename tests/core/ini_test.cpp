@@ -257,3 +257,19 @@ TEST(ProgramPaths, FolderOfExecutableAndConfig) {
   EXPECT_EQ(ini.GetInt("RECORD", "DEFAULT_FILE_TYPE", 1), 1);
   SetAppDir("");
 }
+
+TEST(IniFile, ConcurrentWritersLoseNoUpdate) {
+  vvtest::TempDir dir;
+  std::string path = dir.file("c.ini");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t)
+    writers.emplace_back([&path, t] {
+      CIniFileEx ini(path);
+      for (int i = 0; i < 25; ++i) ini.WriteInt("S" + std::to_string(t % 2), "K" + std::to_string(t * 100 + i), i);
+    });
+  for (auto& w : writers) w.join();
+  CIniFileEx ini(path);
+  for (int t = 0; t < 4; ++t)
+    for (int i = 0; i < 25; ++i)
+      EXPECT_EQ(ini.GetInt("S" + std::to_string(t % 2), "K" + std::to_string(t * 100 + i), -1), i) << t << " " << i;
+}
