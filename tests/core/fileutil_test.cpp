@@ -77,6 +77,14 @@ TEST(FileUtil, DeleteFolderContentsNeverLeavesTheFolder) {
   vvtest::TempDir dir;
   MakeDir(dir.file("slices"));
   EXPECT_TRUE(FileUtil::DeleteFolderContents(dir.file("slices")));
+  // An empty folder text does not stand for the current folder.
+  Touch(dir.file("here"));
+  std::string cwd = FileUtil::GetCurrentFolder();
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  EXPECT_TRUE(FileUtil::DeleteFolderContentsExcept("", "x"));
+  EXPECT_TRUE(FileUtil::DeleteFolderContentsExceptExtension("", ".flv"));
+  ASSERT_EQ(chdir(cwd.c_str()), 0);
+  EXPECT_TRUE(FileUtil::IsFile(dir.file("here")));
   EXPECT_TRUE(FileUtil::IsDirectory(dir.file("slices")));
 
   // Outside the folder: must survive the links pointing at it.
