@@ -175,6 +175,12 @@ TEST(EscapeUri, MatchesUrllibQuote) {
   EXPECT_TRUE(EscapeUri(buf, 7, "ab c"));
   EXPECT_STREQ(buf, "ab%20c");
   EXPECT_FALSE(EscapeUri(buf, 0, "x"));
+  char small[4];
+  EXPECT_FALSE(EscapeUri(small, "a b"));  // the array's own size bounds it
+  EXPECT_STREQ(small, "a");
+  char roomy[16];
+  EXPECT_TRUE(EscapeUri(roomy, "a b"));
+  EXPECT_STREQ(roomy, "a%20b");
 }
 
 TEST(TextUtil, StreamUrlKinds) {
@@ -275,7 +281,9 @@ TEST(UniqueIds, Formats) {
   memset(buf, '#', sizeof(buf));
   EXPECT_FALSE(MakeRandomGuidText(buf, 38));
   EXPECT_EQ(buf[0], '#');
-  EXPECT_TRUE(MakeRandomGuidText(buf, sizeof(buf)));
+  char tooSmall[20];
+  EXPECT_FALSE(MakeRandomGuidText(tooSmall));
+  EXPECT_TRUE(MakeRandomGuidText(buf));
   std::string g = buf;
   bool shape = g.size() == 38 && g.front() == '{' && g.back() == '}';
   for (size_t k = 1; shape && k < 37; ++k)
