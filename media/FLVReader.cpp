@@ -164,7 +164,8 @@ void FLVReader::Fill(int n, bool reset) {
   if (!IsOpen()) return;
   if (n > kWindowBytes) n = kWindowBytes;
   if (window == nullptr) {
-    window = new IoBuffer(kWindowBytes);
+    // Sized for what the file can fill; appending grows it to the window.
+    window = new IoBuffer(static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(kWindowBytes, fileSize))));
     buffered = true;
   } else if (reset) {
     window->ResetPositions();

@@ -65,6 +65,7 @@ class MessageInput {
   IoBuffer* GetNextMessage();
   void Stop() { active = false; }
   int64_t Seek(int64_t ms);
+  PlayItem* GetPlayItem() const { return item; }
 
  private:
   PlayItem* item;
