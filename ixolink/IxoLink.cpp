@@ -139,8 +139,11 @@ int IxoLink::RegisterLoop(Engine which) {
       ixo::SleepUnlessStopped(options.retryMs, stop);
       continue;
     }
-    int port = ReserveFreePort(firstPort, 0);
-    if (port == 0) {
+    // The search keeps the socket it bound, so the port announced below is
+    // certainly ours when the server comes to use it.
+    int port = 0;
+    int listenFd = ReserveListeningSocket(firstPort, options.listenAddress, &port);
+    if (listenFd < 0) {
       // Nothing to announce: registering port 0 would send the server to a
       // port nobody serves.
       LogInfo(pull ? "No free port for the rtsp pull engine from %d" : "No free port for the transfer engine from %d",
@@ -156,6 +159,7 @@ int IxoLink::RegisterLoop(Engine which) {
              port);
     std::string reply = client.SendCommand("Register", data);
     if (reply.empty()) {
+      close(listenFd);
       ReleasePort(port);
       client.Close();
       LogInfo("Send Register error");
@@ -166,7 +170,7 @@ int IxoLink::RegisterLoop(Engine which) {
     LogInfo(pull ? "register  rtsp pull engine successfully. the register id is %d"
                  : "register  transfer engine successfully. the register id is %d",
             id);
-    if (!StartListener(which, port)) ReleasePort(port);
+    StartListener(which, port, listenFd);
     char idText[16];
     snprintf(idText, sizeof(idText), "%d", id);
     while (!stop) {
@@ -185,19 +189,26 @@ int IxoLink::RegisterLoop(Engine which) {
   return 0;
 }
 
-bool IxoLink::StartListener(Engine which, int port) {
+// Takes over listenFd and the port's reservation in every outcome.
+bool IxoLink::StartListener(Engine which, int port, int listenFd) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (stop) return false;
+  if (stop) {
+    close(listenFd);
+    ReleasePort(port);
+    return false;
+  }
   ReapWorkers(listeners);
   auto w = std::make_unique<Worker>();
   Worker* raw = w.get();
   try {
-    raw->thread = std::thread([this, which, port, raw] {
-      Listen(which, port);
+    raw->thread = std::thread([this, which, port, listenFd, raw] {
+      Listen(which, port, listenFd);
       raw->done = true;
     });
   } catch (const std::system_error&) {
     LogError("Can't start the listener of port %d", port);
+    close(listenFd);
+    ReleasePort(port);
     return false;
   }
   listeners.push_back(std::move(w));
@@ -219,16 +230,18 @@ void IxoLink::ReapWorkers(std::list<std::unique_ptr<Worker>>& list) {
 
 // ---------------------------------------------------------------- listeners
 
-int IxoLink::PullEngineCommandServer(int port) { return Listen(Engine::Pull, port); }
-int IxoLink::TransferEngineCommandServer(int port) { return Listen(Engine::Transfer, port); }
+int IxoLink::PullEngineCommandServer(int port) { return Listen(Engine::Pull, port, -1); }
+int IxoLink::TransferEngineCommandServer(int port) { return Listen(Engine::Transfer, port, -1); }
 
-int IxoLink::Listen(Engine which, int port) {
-  bool bindFailed = false;
-  int fd = ixo::OpenListener(options.listenAddress, port, 64, &bindFailed);
+int IxoLink::Listen(Engine which, int port, int fd) {
   if (fd < 0) {
-    IxoNotice(bindFailed ? "error when bind port" : "error when starting to listen");
-    ReleasePort(port);
-    return 0;
+    bool bindFailed = false;
+    fd = ixo::OpenListener(options.listenAddress, port, 64, &bindFailed);
+    if (fd < 0) {
+      IxoNotice(bindFailed ? "error when bind port" : "error when starting to listen");
+      ReleasePort(port);
+      return 0;
+    }
   }
   if (which == Engine::Pull && engine) {
     // Once per process: rows left by an earlier run of the program. Later
@@ -246,6 +259,7 @@ int IxoLink::Listen(Engine which, int port) {
     int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (c < 0) {
       if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
+      ++acceptFailures;
       LogWarn("accept error %d on port %d, retrying", errno, port);
       // A full descriptor table would otherwise fail every accept at once.
       ixo::SleepUnlessStopped(options.acceptBackoffMs, stop);

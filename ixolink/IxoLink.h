@@ -63,6 +63,8 @@ class IxoLink {
   // Number of listener threads started and still running.
   int RunningListeners();
   int RunningHandlers();
+  // Accepts that failed since the link was built (all listeners).
+  int AcceptFailures() const { return acceptFailures; }
 
  private:
   enum class Engine { Pull, Transfer };
@@ -73,8 +75,9 @@ class IxoLink {
   };
 
   int RegisterLoop(Engine engine);
-  bool StartListener(Engine engine, int port);
-  int Listen(Engine engine, int port);
+  bool StartListener(Engine engine, int port, int listenFd);
+  // Serves a listening socket (or binds port itself when listenFd < 0).
+  int Listen(Engine engine, int port, int listenFd);
   void StartHandler(int fd);
   void RunHandler(Worker* worker);
   void ReapWorkers(std::list<std::unique_ptr<Worker>>& list);
@@ -83,6 +86,7 @@ class IxoLink {
   IxoEngine* engine;
   IxoLinkOptions options;
   std::atomic<bool> stop{false};
+  std::atomic<int> acceptFailures{0};
   bool started = false;
   std::thread pullRegister;
   std::thread transferRegister;

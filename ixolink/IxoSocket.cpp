@@ -121,7 +121,7 @@ int OpenListener(const std::string& address, int port, int backlog, bool* bindFa
   return fd;
 }
 
-int ConnectTcp(const std::string& host, int port, int timeoutMs) {
+int ConnectTcp(const std::string& host, int port, int timeoutMs, const std::atomic<bool>* cancel) {
   sockaddr_in a;
   if (host.empty() || port <= 0 || port > 65535 || !FillAddress(host, port, a)) return -1;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -134,11 +134,16 @@ int ConnectTcp(const std::string& host, int port, int timeoutMs) {
     return -1;
   }
   if (rc != 0) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : INT32_MAX);
     pollfd p{fd, POLLOUT, 0};
-    int n;
-    do {
-      n = poll(&p, 1, timeoutMs > 0 ? timeoutMs : -1);
-    } while (n < 0 && errno == EINTR);
+    int n = 0;
+    while (n == 0 || (n < 0 && errno == EINTR)) {
+      if ((cancel && cancel->load()) || std::chrono::steady_clock::now() >= end) {
+        n = 0;
+        break;
+      }
+      n = poll(&p, 1, 100);
+    }
     int err = 0;
     socklen_t len = sizeof(err);
     if (n <= 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {

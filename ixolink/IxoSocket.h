@@ -38,8 +38,9 @@ void SetSocketTimeouts(int fd, int receiveMs, int sendMs);
 // with *bindFailed false when socket() or listen() failed.
 int OpenListener(const std::string& address, int port, int backlog, bool* bindFailed);
 
-// Connects to a dotted IPv4 address within timeoutMs; -1 on failure.
-int ConnectTcp(const std::string& host, int port, int timeoutMs);
+// Connects to a dotted IPv4 address within timeoutMs; -1 on failure, also
+// as soon as *cancel becomes true.
+int ConnectTcp(const std::string& host, int port, int timeoutMs, const std::atomic<bool>* cancel = nullptr);
 
 // Closes fd when it is not negative and sets it to -1.
 void CloseFd(int& fd);

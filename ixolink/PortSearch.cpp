@@ -1,5 +1,7 @@
 #include "ixolink/PortSearch.h"
 
+#include "ixolink/IxoSocket.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -91,4 +93,19 @@ int ReleasePortsOf(int owner) {
 bool IsPortReserved(int port) {
   std::lock_guard<std::mutex> lock(ReservedMutex());
   return Reserved().count(port) != 0;
+}
+
+int ReserveListeningSocket(int first, const std::string& address, int* port) {
+  if (port) *port = 0;
+  if (first <= 0) return -1;
+  std::lock_guard<std::mutex> lock(ReservedMutex());
+  for (int p = first; p < first + kSearchSpan && p <= 65535; ++p) {
+    if (Reserved().count(p)) continue;
+    int fd = ixo::OpenListener(address, p, 64, nullptr);
+    if (fd < 0) continue;
+    Reserved()[p] = 0;
+    if (port) *port = p;
+    return fd;
+  }
+  return -1;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 // Search for free TCP ports. FindFreePort only probes; ReserveFreePort also
 // keeps the port away from every other search of this process until it is
 // released, so two pulls or a pull and an engine listener that search at the
@@ -21,3 +23,9 @@ void ReleasePort(int port);
 int ReleasePortsOf(int owner);
 
 bool IsPortReserved(int port);
+
+// Finds a port from first as ReserveFreePort does, but keeps the listening
+// socket it bound there (backlog 64 on address, empty: all local addresses),
+// so no other program can take the port before it is served. Gives the
+// socket and sets *port, or -1 when no port in the range can be listened on.
+int ReserveListeningSocket(int first, const std::string& address, int* port);

@@ -17,7 +17,7 @@ SendCommandClient::~SendCommandClient() { Close(); }
 bool SendCommandClient::Connect() {
   Close();
   if (interrupted) return false;
-  int fd = ixo::ConnectTcp(host, port, timeoutMs);
+  int fd = ixo::ConnectTcp(host, port, timeoutMs, &interrupted);
   if (fd < 0) return false;
   // Without time-outs a server that accepts and then says nothing would
   // hold the registration thread for ever.

@@ -8,8 +8,11 @@
 
 namespace {
 
+// The member without creating it (operator[] would add a null member).
+const Json::Value* Member(const Json::Value& root, const char* key) { return root.find(key, key + strlen(key)); }
+
 void ReadInt(const Json::Value& root, const char* key, int& field) {
-  const Json::Value* v = root.find(key, key + strlen(key));
+  const Json::Value* v = Member(root, key);
   if (v && v->isInt()) field = v->asInt();
 }
 
@@ -21,9 +24,9 @@ void TranscodeParams::FromJson(const std::string& text) {
   try {
     Json::Reader reader;
     if (!reader.parse(text, root, false) || !root.isObject()) return;
-    const Json::Value* u = root.find("url", "url" + 3);
+    const Json::Value* u = Member(root, "url");
     if (u && u->isString()) url = u->asString();
-    const Json::Value* t = root.find("transcode", "transcode" + 9);
+    const Json::Value* t = Member(root, "transcode");
     if (t && t->isBool()) transcode = t->asBool();
     ReadInt(root, "width", width);
     ReadInt(root, "height", height);

@@ -64,6 +64,7 @@ class H264Frame {
   int GetSarHeight() const { return sarHeight; }
   bool GetFrameMbsOnly() const { return frame_mbs_only_flag != 0; }
   int GetLastSliceType() const { return slice_type; }
+  int GetNalLengthSize() const { return nalLengthSize; }
 
  private:
   void Keep(const uint8_t* unit, int length, bool addZero);

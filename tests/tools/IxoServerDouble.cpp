@@ -73,10 +73,12 @@ IxoServerDouble::IxoServerDouble(std::string expectedKey) : key_(std::move(expec
 
 IxoServerDouble::~IxoServerDouble() { Stop(); }
 
-bool IxoServerDouble::Start(int port) {
-  Stop();
+// Ports below the kernel's ephemeral range, so that no outgoing connection
+// of a test running beside this one can sit on the port while the double is
+// stopped for a restart.
+static int OpenOn(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
   sockaddr_in a{};
@@ -85,11 +87,25 @@ bool IxoServerDouble::Start(int port) {
   a.sin_port = htons(static_cast<uint16_t>(port));
   if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 || listen(fd, 16) != 0) {
     close(fd);
-    return false;
+    return -1;
   }
-  socklen_t len = sizeof(a);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
+  return fd;
+}
+
+bool IxoServerDouble::Start(int port) {
+  Stop();
+  int fd = -1;
+  if (port > 0) {
+    fd = OpenOn(port);
+  } else {
+    static std::atomic<unsigned> seed{static_cast<unsigned>(getpid()) * 7919u};
+    for (int i = 0; i < 200 && fd < 0; ++i) {
+      port = 20000 + static_cast<int>((seed += 2654435761u) % 12000u);
+      fd = OpenOn(port);
+    }
+  }
+  if (fd < 0) return false;
+  port_ = port;
   listenFd_ = fd;
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,0 +1,45 @@
+#pragma once
+// The socket side of the Ixo relay: one listening port, one client, framed
+// media records (4-byte timestamp, 1-byte kind, 4-byte length, FLV tag body;
+// integers big-endian).
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Address the relay listens on; every local address unless set. Tests keep
+// it on 127.0.0.1.
+void SetRelayBindAddress(const std::string& address);
+std::string GetRelayBindAddress();
+
+// A listening TCP socket on port (backlog 64), or -1.
+int RelayListen(int port);
+// Waits for one client while keepWaiting() holds, checking it every 100 ms;
+// the accepted socket gets 3000 ms receive and send time-outs. -1 when the
+// wait was ended or accept failed (failed is then set).
+int RelayAccept(int listenSocket, const std::function<bool()>& keepWaiting, bool* failed);
+// Sends every byte; false as soon as a send fails or times out.
+bool RelaySendAll(int socket, const uint8_t* data, size_t size);
+// Builds and sends one record.
+bool RelaySendRecord(int socket, uint32_t timestamp, uint8_t kind, const uint8_t* body, uint32_t size);
+
+class IoBuffer;
+
+// What one relay connection has sent so far: the time base of its records
+// and whether each stored sequence header went out. Each header goes out
+// once, with timestamp 0, directly before the first record of its kind that
+// follows its arrival.
+class RelayFeed {
+ public:
+  // Sends the records for one FLV tag body packet (type 8 audio, 9 video;
+  // other types send nothing). audioHeader/videoHeader: the stored sequence
+  // headers, or null. False when a send failed.
+  bool Send(int socket, const IoBuffer& packet, const IoBuffer* audioHeader, const IoBuffer* videoHeader);
+  int64_t BaseTimestamp() const { return baseTimestamp; }
+  bool AudioHeaderSent() const { return audioHeaderSent; }
+  bool VideoHeaderSent() const { return videoHeaderSent; }
+
+ private:
+  int64_t baseTimestamp = -1;
+  bool audioHeaderSent = false;
+  bool videoHeaderSent = false;
+};
