@@ -85,10 +85,15 @@ void Log(int level, const char* format, va_list args) {
     w = write(fd, line, n);
   } while (w < 0 && errno == EINTR);
   struct stat st;
-  off_t size = (fstat(fd, &st) == 0) ? st.st_size : 0;
+  bool haveStat = fstat(fd, &st) == 0;
+  off_t size = haveStat ? st.st_size : 0;
   close(fd);
 
-  if (size > kLogRotateBytes) {
+  // Another process may have rotated the file since this line went in; only
+  // the file this line was appended to is moved aside, never its successor.
+  struct stat now_st;
+  if (size > kLogRotateBytes && stat(fileName.c_str(), &now_st) == 0 && now_st.st_ino == st.st_ino &&
+      now_st.st_dev == st.st_dev) {
     char rotated[1024 + 64];
     snprintf(rotated, sizeof(rotated), "%s-%04d-%02d-%02d-%02d-%02d-%02d", fileName.c_str(), lt.tm_year + 1900,
              lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);

@@ -1,0 +1,3 @@
+#include "ixolink/IxoEngine.h"
+
+IxoEngine* DefaultIxoEngine() { return nullptr; }

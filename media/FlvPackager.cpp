@@ -1,0 +1,240 @@
+#include "media/FlvPackager.h"
+
+#include <cstdlib>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+#include "core/Log.h"
+
+namespace {
+
+constexpr int kWorkCapacity = 1 << 20;
+constexpr uint8_t kAacTagByte = 0xAF;
+constexpr uint8_t kMp3TagByte = 0x2F;
+constexpr int kKeyFlag = 1;
+
+const int kAacRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                           22050, 16000, 12000, 11025, 8000,  7350};
+
+IoBuffer* NewTag(int type, int64_t timestamp, int capacity) {
+  IoBuffer* b = new IoBuffer(capacity < 16 ? 16 : capacity);
+  b->SetType(type);
+  b->SetTimestamp(timestamp);
+  return b;
+}
+
+}  // namespace
+
+FlvPackager::FlvPackager() : work(new IoBuffer(kWorkCapacity)) {}
+
+FlvPackager::~FlvPackager() {
+  DropHeaders();
+  delete work;
+}
+
+void FlvPackager::DropHeaders() {
+  if (avcHeader || audioHeader) ++headerVersion;
+  delete avcHeader;
+  delete audioHeader;
+  avcHeader = audioHeader = nullptr;
+  haveVideoHeader = haveAudioHeader = false;
+}
+
+void FlvPackager::Reset() {
+  DropHeaders();
+  baseSet = false;
+  base = 0;
+  parser.Reset();
+  work->Clear();
+}
+
+int FlvPackager::AacFrequencyIndex(int rate) {
+  int best = 0;
+  long bestDiff = -1;
+  for (int i = 0; i < 13; ++i) {
+    if (kAacRates[i] == rate) return i;
+    long diff = std::labs(static_cast<long>(kAacRates[i]) - rate);
+    if (bestDiff < 0 || diff < bestDiff) {
+      bestDiff = diff;
+      best = i;
+    }
+  }
+  return best;
+}
+
+int FlvPackager::AdtsHeaderLength(const uint8_t* b, int length) {
+  if (!b || length < 2 || b[0] != 0xFF || (b[1] & 0xF0) != 0xF0) return 0;
+  // protection_absent clear: a 16-bit CRC follows the 7 fixed bytes.
+  return (b[1] & 0x01) ? 7 : 9;
+}
+
+IoBuffer* FlvPackager::BuildAvcSequenceHeader(const uint8_t* sps, int spsLength, const uint8_t* pps,
+                                              int ppsLength) {
+  if (!sps || !pps || spsLength < 4 || ppsLength < 1 || spsLength > 0xFFFF || ppsLength > 0xFFFF)
+    return nullptr;
+  IoBuffer* h = NewTag(9, 0, 16 + spsLength + ppsLength);
+  h->WriteUInt8(0x17);
+  h->WriteUInt8(0x00);
+  h->WriteUInt24(0);
+  h->WriteUInt8(0x01);
+  h->WriteUInt8(sps[1]);
+  h->WriteUInt8(sps[2]);
+  h->WriteUInt8(sps[3]);
+  h->WriteUInt8(0xFF);
+  h->WriteUInt8(0xE1);
+  h->WriteUInt16(static_cast<uint16_t>(spsLength));
+  h->Write(sps, spsLength);
+  h->WriteUInt8(0x01);
+  h->WriteUInt16(static_cast<uint16_t>(ppsLength));
+  h->Write(pps, ppsLength);
+  h->SetFlags(kKeyFlag);
+  h->SetCodecId(AV_CODEC_ID_H264);
+  return h;
+}
+
+int64_t FlvPackager::Relative(int64_t t) {
+  if (!baseSet) {
+    base = t;
+    baseSet = true;
+  }
+  // A packet stamped before the first one of its run (audio and video
+  // interleave loosely) starts at 0 rather than wrapping.
+  return t > base ? t - base : 0;
+}
+
+void FlvPackager::Process(const IoBuffer& packet, std::vector<IoBuffer*>& out) {
+  if (packet.GetType() == 3) {
+    Reset();
+    out.push_back(NewTag(3, 0, 16));
+    return;
+  }
+  switch (packet.GetCodecId()) {
+    case AV_CODEC_ID_H264:
+      ProcessVideo(packet, out);
+      break;
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_MP3:
+      ProcessAudio(packet, out);
+      break;
+    default:
+      break;
+  }
+}
+
+void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& out) {
+  parser.Parse(packet.GetData(), packet.GetSize());
+  if (parser.HasParameterSets() && !haveVideoHeader) {
+    const IoBuffer* s = parser.GetSps();
+    const IoBuffer* p = parser.GetPps();
+    avcHeader = BuildAvcSequenceHeader(s->GetData() + 4, s->GetSize() - 4, p->GetData() + 4,
+                                       p->GetSize() - 4);
+    if (avcHeader) {
+      haveVideoHeader = true;
+      ++headerVersion;
+    }
+  }
+  if (!haveVideoHeader) {
+    while (IoBuffer* u = parser.TakeNalUnit()) delete u;
+    return;
+  }
+  int64_t ts = Relative(packet.GetTimestamp());
+  // One packet is one access unit: all its NAL units travel in one tag, so
+  // pictures coded in several slices reach the decoder whole.
+  work->Clear();
+  bool key = false, anySlice = false;
+  while (IoBuffer* u = parser.TakeNalUnit()) {
+    int n = u->GetSize() - 4;
+    if (n > 0) {
+      int nalType = u->GetData()[4] & 0x1f;
+      if (nalType >= 1 && nalType <= 5) {
+        anySlice = true;
+        parser.GetFrameType(u->GetData(), u->GetSize());
+        if (parser.GetLastFrameType() == H264Frame::kKey) key = true;
+      }
+      work->WriteUInt32(static_cast<uint32_t>(n));
+      work->Write(u->GetData() + 4, n);
+    }
+    delete u;
+  }
+  if (!anySlice) {
+    work->Clear();
+    return;
+  }
+  int cts = packet.GetCompositionTime();
+  if (cts > 0x7FFFFF) cts = 0x7FFFFF;
+  if (cts < -0x800000) cts = -0x800000;
+  IoBuffer* tag = NewTag(9, ts, work->GetSize() + 5);
+  tag->WriteUInt8(key ? 0x17 : 0x27);
+  tag->WriteUInt8(0x01);
+  tag->WriteUInt24(static_cast<uint32_t>(cts) & 0xFFFFFF);
+  tag->Write(work->GetData(), work->GetSize());
+  tag->SetFlags(key ? kKeyFlag : 0);
+  tag->SetCodecId(AV_CODEC_ID_H264);
+  tag->SetCompositionTime(cts);
+  tag->SetStreamIndex(packet.GetStreamIndex());
+  tag->SetDts(ts);
+  tag->SetPts(ts + cts);
+  work->Clear();
+  out.push_back(tag);
+}
+
+void FlvPackager::ProcessAudio(const IoBuffer& packet, std::vector<IoBuffer*>& out) {
+  const uint8_t* data = packet.GetData();
+  int size = packet.GetSize();
+  bool mp3 = packet.GetCodecId() == AV_CODEC_ID_MP3;
+  if (!data || size <= 0) return;
+  int adts = mp3 ? 0 : AdtsHeaderLength(data, size);
+  if (!haveAudioHeader) {
+    if (mp3) {
+      audioHeader = NewTag(8, 0, size + 1);
+      audioHeader->WriteUInt8(kMp3TagByte);
+      audioHeader->Write(data, size);
+    } else {
+      audioHeader = NewTag(8, 0, 16 + packet.GetExtraDataSize());
+      audioHeader->WriteUInt8(kAacTagByte);
+      audioHeader->WriteUInt8(0x00);
+      if (packet.GetExtraDataSize() > 0) {
+        audioHeader->Write(packet.GetExtraData(), packet.GetExtraDataSize());
+      } else if (adts > 0 && size >= 4) {
+        // The ADTS header carries what the AudioSpecificConfig says.
+        int objectType = ((data[2] >> 6) & 0x3) + 1;
+        int index = (data[2] >> 2) & 0xF;
+        int channels = ((data[2] & 0x1) << 2) | (data[3] >> 6);
+        audioHeader->WriteUInt8(static_cast<uint8_t>((objectType << 3) | (index >> 1)));
+        audioHeader->WriteUInt8(static_cast<uint8_t>(((index & 1) << 7) | ((channels & 0x0F) << 3)));
+      } else {
+        int index = AacFrequencyIndex(packet.GetSampleRate());
+        if (kAacRates[index] != packet.GetSampleRate())
+          LogWarn("AAC sample rate %d not in the table, using %d", packet.GetSampleRate(),
+                  kAacRates[index]);
+        audioHeader->WriteUInt8(static_cast<uint8_t>(0x10 | (index >> 1)));
+        audioHeader->WriteUInt8(
+            static_cast<uint8_t>(((index & 1) << 7) | ((packet.GetChannels() & 0x0F) << 3)));
+      }
+    }
+    audioHeader->SetCodecId(packet.GetCodecId());
+    audioHeader->SetSampleRate(packet.GetSampleRate());
+    audioHeader->SetChannels(packet.GetChannels());
+    haveAudioHeader = true;
+    ++headerVersion;
+  }
+  int64_t ts = Relative(packet.GetTimestamp());
+  if (adts > 0 && adts >= size) return;  // a header without a frame behind it
+  IoBuffer* tag = NewTag(8, ts, size + 2);
+  if (mp3) {
+    tag->WriteUInt8(kMp3TagByte);
+  } else {
+    tag->WriteUInt8(kAacTagByte);
+    tag->WriteUInt8(0x01);
+  }
+  tag->Write(data + adts, size - adts);
+  tag->SetCodecId(packet.GetCodecId());
+  tag->SetSampleRate(packet.GetSampleRate());
+  tag->SetChannels(packet.GetChannels());
+  tag->SetStreamIndex(packet.GetStreamIndex());
+  tag->SetDts(ts);
+  tag->SetPts(ts);
+  out.push_back(tag);
+}

@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "core/Log.h"
+#include "tests/tools/TestUtil.h"
+
+namespace {
+
+const int kChildLines = 3000;
+
+// Second-process writer: the test binary re-runs itself with these
+// variables set, writes its lines before main() and ends.
+struct ChildWriter {
+  ChildWriter() {
+    const char* file = getenv("VV_LOG_CHILD_FILE");
+    if (file == nullptr) return;
+    SetLogFileName(file);
+    for (int i = 0; i < kChildLines; ++i) LogInfo("writer=child line=%05d %s", i, std::string(60, 'c').c_str());
+    _exit(0);
+  }
+} g_childWriter;
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) out.push_back(line);
+  return out;
+}
+
+// Restores the process-wide log state whatever a test does to it.
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetLogLevel(5);
+    SetLogFileName(dir_.file("Velvanet.log"));
+  }
+  void TearDown() override {
+    SetLogLevel(5);
+    SetLogFileName("");
+  }
+  std::string LogPath() const { return dir_.file("Velvanet.log"); }
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> out;
+    for (const std::string& l : Lines(LogPath())) {
+      size_t at = l.find("]: ");
+      out.push_back(at == std::string::npos ? l : l.substr(at + 3));
+    }
+    return out;
+  }
+  vvtest::TempDir dir_{"vvlog"};
+};
+
+}  // namespace
+
+TEST_F(LogTest, LineFormatAndThreshold) {
+  time_t before = time(nullptr);
+  SetLogLevel(2);
+  EXPECT_EQ(GetLogLevel(), 2);
+  LogError("e %d", 1);
+  LogWarn("w %s", "two");
+  LogInfo("info dropped");
+  LogDebug("debug dropped");
+  Log(LOG_CRIT, "crit %c", 'x');
+  Log(3, "level 3 dropped");
+  SetLogLevel(5);
+  Log(5, "all");
+  Log(9, "beyond the names is above every threshold");
+  Log(-1, "below the names");
+  time_t after = time(nullptr);
+
+  std::vector<std::string> lines = Lines(LogPath());
+  ASSERT_EQ(lines.size(), 5u);
+  std::regex re(R"((\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) \[([A-Z]+)\]: (.*))");
+  const char* levels[] = {"ERROR", "WARN", "CRIT", "ALL", nullptr};
+  const char* messages[] = {"e 1", "w two", "crit x", "all", "below the names"};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[i], m, re)) << lines[i];
+    if (levels[i]) {
+      EXPECT_EQ(m[7], levels[i]);
+    }
+    EXPECT_EQ(m[8], messages[i]);
+    struct tm t {};
+    t.tm_year = std::stoi(m[1]) - 1900;
+    t.tm_mon = std::stoi(m[2]) - 1;
+    t.tm_mday = std::stoi(m[3]);
+    t.tm_hour = std::stoi(m[4]);
+    t.tm_min = std::stoi(m[5]);
+    t.tm_sec = std::stoi(m[6]);
+    t.tm_isdst = -1;
+    time_t stamp = mktime(&t);  // local time
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, after);
+  }
+  std::string text = vvtest::ReadFileText(LogPath());
+  EXPECT_EQ(text.back(), '\n');
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST_F(LogTest, NoNameFilterAppliesBelowThresholdFive) {
+  LogInfo("client no-name connected");
+  SetLogLevel(4);
+  LogError("no-name error is dropped too");
+  LogHexString(LOG_ERROR, reinterpret_cast<const unsigned char*>("no-name!"), 8);  // dump lines pass the filter
+  LogError("named kept");
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"client no-name connected", "named kept"}));
+}
+
+TEST_F(LogTest, LongMessageIsCutAt2047) {
+  std::string msg(3000, 'm');
+  msg[2046] = 'Z';
+  LogWarn("%s", msg.c_str());
+  std::vector<std::string> m = Messages();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_EQ(m[0].size(), 2047u);
+  EXPECT_EQ(m[0].back(), 'Z');
+  EXPECT_EQ(vvtest::ReadFileText(LogPath()).back(), '\n');
+}
+
+TEST_F(LogTest, EmptyNameWritesToStandardError) {
+  SetLogFileName("");
+  std::string errPath = dir_.file("stderr.txt");
+  fflush(stderr);
+  int saved = dup(2);
+  int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  dup2(fd, 2);
+  close(fd);
+  LogError("to stderr %d", 42);
+  LogDebug("also");
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::vector<std::string> lines = Lines(errPath);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(" [ERROR]: to stderr 42"), std::string::npos);
+  EXPECT_NE(lines[1].find(" [DEBUG]: also"), std::string::npos);
+  std::vector<std::string> names;
+  DIR* d = opendir(dir_.path().c_str());
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') names.push_back(e->d_name);
+  closedir(d);
+  EXPECT_EQ(names, (std::vector<std::string>{"stderr.txt"}));
+}
+
+TEST_F(LogTest, HexDumpLayouts) {
+  unsigned char bytes[20];
+  for (int i = 0; i < 20; ++i) bytes[i] = static_cast<unsigned char>(0xa0 + i);
+  bytes[1] = 'A';
+  bytes[2] = 0x7f;
+  bytes[3] = ' ';
+  LogHex(LOG_INFO, bytes, 17);
+  LogHexInfo(bytes, 16);
+  LogHex(LOG_INFO, bytes, 0);
+  LogHexString(LOG_INFO, bytes, 20);
+  LogHexString(LOG_INFO, bytes, 0);
+  SetLogLevel(2);
+  LogHexDebug(bytes, 20);
+  LogHexStringInfo(bytes, 20);
+  LogHexStringWarn(bytes, 1);
+  SetLogLevel(5);
+
+  // Offsets in columns 2-5, hex pairs from column 9 with a wider gap after
+  // the eighth, characters from column 60, 78 columns in all.
+  const std::vector<std::string> expected = {
+      "a0 41 7f 20 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af",
+      "b0 ",
+      "a0 41 7f 20 a4 a5 a6 a7 a8 a9 aa ab ac ad ae af",
+      "  0000:  a0 41 7f 20 a4 a5 a6 a7  a8 a9 aa ab ac ad ae af   .A. ............  ",
+      "  0010:  b0 b1 b2 b3                                        ....              ",
+      "",
+      "  0000:  a0                                                 .                 ",
+  };
+  std::vector<std::string> got = Messages();
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(got[i], expected[i]) << "line " << i;
+    if (expected[i].compare(0, 2, "  ") == 0) {
+      EXPECT_EQ(got[i].size(), 78u);
+    }
+  }
+}
+
+TEST_F(LogTest, RotationMovesFileAsideAndStartsNewOne) {
+  {
+    std::ofstream out(LogPath(), std::ios::binary);
+    out << std::string(kLogRotateBytes - 10, 'f') << "\n";
+  }
+  time_t before = time(nullptr);
+  LogInfo("crosses the limit");
+  time_t after = time(nullptr);
+  LogInfo("first line of the new file");
+
+  std::vector<std::string> rotated;
+  DIR* d = opendir(dir_.path().c_str());
+  while (dirent* e = readdir(d))
+    if (std::string(e->d_name).rfind("Velvanet.log-", 0) == 0) rotated.push_back(e->d_name);
+  closedir(d);
+  ASSERT_EQ(rotated.size(), 1u);
+  std::smatch m;
+  std::regex re(R"(Velvanet\.log-(\d{4})-(\d\d)-(\d\d)-(\d\d)-(\d\d)-(\d\d))");
+  ASSERT_TRUE(std::regex_match(rotated[0], m, re)) << rotated[0];
+  struct tm t {};
+  t.tm_year = std::stoi(m[1]) - 1900;
+  t.tm_mon = std::stoi(m[2]) - 1;
+  t.tm_mday = std::stoi(m[3]);
+  t.tm_hour = std::stoi(m[4]);
+  t.tm_min = std::stoi(m[5]);
+  t.tm_sec = std::stoi(m[6]);
+  t.tm_isdst = -1;
+  time_t stamp = mktime(&t);
+  EXPECT_GE(stamp, before);
+  EXPECT_LE(stamp, after);
+
+  std::string old = vvtest::ReadFileText(dir_.file(rotated[0]));
+  EXPECT_GT(old.size(), static_cast<size_t>(kLogRotateBytes));
+  EXPECT_NE(old.find("crosses the limit\n"), std::string::npos);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"first line of the new file"}));
+}
+
+TEST_F(LogTest, RotationNeverReplacesEarlierRotatedFile) {
+  {
+    std::ofstream out(LogPath(), std::ios::binary);
+    out << std::string(kLogRotateBytes + 5, 'f');
+  }
+  // Rotated names for the next few seconds are taken already.
+  time_t now = time(nullptr);
+  std::vector<std::string> taken;
+  for (int i = 0; i < 4; ++i) {
+    time_t s = now + i;
+    struct tm lt;
+    localtime_r(&s, &lt);
+    char name[64];
+    strftime(name, sizeof(name), "Velvanet.log-%Y-%m-%d-%H-%M-%S", &lt);
+    taken.push_back(dir_.file(name));
+    std::ofstream(taken.back()) << "earlier rotation " << i;
+  }
+  LogInfo("cannot move aside");
+  LogInfo("still cannot");
+  for (size_t i = 0; i < taken.size(); ++i)
+    EXPECT_EQ(vvtest::ReadFileText(taken[i]), "earlier rotation " + std::to_string(i));
+  // The full file stays under its name and keeps growing; nothing is lost.
+  std::string text = vvtest::ReadFileText(LogPath());
+  EXPECT_NE(text.find("cannot move aside\n"), std::string::npos);
+  EXPECT_NE(text.find("still cannot\n"), std::string::npos);
+}
+
+TEST_F(LogTest, ConcurrentThreadsAndProcessLoseNothingAcrossRotation) {
+  // Start just below the limit so a rotation falls in the middle of the run.
+  {
+    std::ofstream out(LogPath(), std::ios::binary);
+    std::string filler = "filler\n";
+    for (long n = 0; n + static_cast<long>(filler.size()) < kLogRotateBytes - 200000; n += filler.size()) out << filler;
+  }
+  const int kThreads = 4, kLines = 3000;
+  char exe[4096];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  ASSERT_GT(n, 0);
+  exe[n] = 0;
+  std::thread child([&] {
+    vvtest::Run("VV_LOG_CHILD_FILE=" + vvtest::ShellQuote(LogPath()) + " " + vvtest::ShellQuote(exe));
+  });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t)
+    writers.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) LogInfo("writer=t%d line=%05d %s", t, i, std::string(60, 'a' + t).c_str());
+    });
+  for (auto& w : writers) w.join();
+  child.join();
+
+  std::map<std::string, std::set<int>> seen;
+  std::regex re(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[INFO\]: writer=(t\d|child) line=(\d{5}) ([a-z])+)");
+  int rotatedFiles = 0, bad = 0, dup = 0;
+  DIR* d = opendir(dir_.path().c_str());
+  std::vector<std::string> files;
+  while (dirent* e = readdir(d))
+    if (std::string(e->d_name).rfind("Velvanet.log", 0) == 0) files.push_back(e->d_name);
+  closedir(d);
+  for (const std::string& f : files) {
+    if (f != "Velvanet.log") ++rotatedFiles;
+    for (const std::string& line : Lines(dir_.file(f))) {
+      if (line == "filler") continue;
+      std::smatch m;
+      if (!std::regex_match(line, m, re) || m[3].length() != 1) {
+        ++bad;
+        continue;
+      }
+      if (!seen[m[1]].insert(std::stoi(m[2])).second) ++dup;
+    }
+  }
+  EXPECT_GE(rotatedFiles, 1);
+  EXPECT_EQ(bad, 0);
+  EXPECT_EQ(dup, 0);
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen["t" + std::to_string(t)].size(), static_cast<size_t>(kLines));
+  EXPECT_EQ(seen["child"].size(), static_cast<size_t>(kChildLines));
+}

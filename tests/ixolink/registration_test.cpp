@@ -1,0 +1,316 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ixolink/IxoLink.h"
+#include "ixolink/IxoNotice.h"
+#include "tests/ixolink/FakeIxoEngine.h"
+#include "tests/tools/IxoServerDouble.h"
+#include "tests/tools/TestUtil.h"
+
+using namespace std::chrono;
+using vvtest::IxoMisbehaviour;
+using vvtest::IxoRequest;
+using vvtest::IxoServerDouble;
+
+namespace {
+
+struct Registration {
+  std::string protocol;
+  int commandPort = -1;
+};
+
+Registration ParseRegister(const std::string& data) {
+  Registration r;
+  Json::Value v;
+  Json::Reader reader;
+  if (reader.parse(data, v) && v.isObject()) {
+    r.protocol = v.get("protocol", "").asString();
+    r.commandPort = v.get("commandPort", -1).asInt();
+  }
+  return r;
+}
+
+bool CanConnect(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+  close(fd);
+  return ok;
+}
+
+// Fast timings so a whole registration cycle takes a fraction of a second.
+IxoLinkOptions FastOptions(const std::string& ini) {
+  IxoLinkOptions o;
+  o.configPath = ini;
+  o.listenAddress = "127.0.0.1";
+  o.retryMs = 150;
+  o.pingMs = 100;
+  o.commandTimeoutMs = 1000;
+  return o;
+}
+
+std::string WriteSettings(const vvtest::TempDir& dir, int port, const std::string& key) {
+  std::string path = dir.file("system.ini");
+  std::ofstream(path) << "[IXO_SETUP]\nHOST=127.0.0.1\nPORT=" << port << "\nKEY=" << key << "\n";
+  return path;
+}
+
+// The latest registration of one protocol and the pings that followed it on
+// the same connection.
+struct Round {
+  IxoRequest reg;
+  std::vector<IxoRequest> pings;
+};
+
+std::vector<Round> Rounds(IxoServerDouble& server, const std::string& protocol) {
+  std::vector<Round> rounds;
+  std::set<int> connections;
+  auto all = server.Requests();
+  for (auto& r : all)
+    if (r.command == "Register" && ParseRegister(r.data).protocol == protocol) {
+      rounds.push_back({r, {}});
+      connections.insert(r.connection);
+    }
+  for (auto& round : rounds)
+    for (auto& r : all)
+      if (r.command == "Ping" && r.connection == round.reg.connection) round.pings.push_back(r);
+  return rounds;
+}
+
+class NoticeCollector {
+ public:
+  NoticeCollector() {
+    SetIxoNoticeHook([this](const std::string& t) {
+      std::lock_guard<std::mutex> lock(m);
+      texts.push_back(t);
+    });
+  }
+  ~NoticeCollector() { SetIxoNoticeHook(nullptr); }
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(m);
+    return texts;
+  }
+
+ private:
+  std::mutex m;
+  std::vector<std::string> texts;
+};
+
+}  // namespace
+
+// Both engines register on their own connection with the key frame, get a
+// port from their own range that really listens, and ping with the id the
+// server gave them, about once per ping interval.
+TEST(IxoRegistration, BothEnginesRegisterAndPing) {
+  for (std::string key : {"", "k-42"}) {
+    vvtest::TempDir dir("ixoreg");
+    IxoServerDouble server(key);
+    ASSERT_TRUE(server.Start());
+    server.SetNextId(7);
+    FakeIxoEngine engine;
+    IxoLink link(&engine, FastOptions(WriteSettings(dir, server.port(), key)));
+    link.Start();
+    ASSERT_TRUE(server.WaitForCount("Ping", 8, seconds(5)));
+    auto pull = Rounds(server, "PullStream");
+    auto transfer = Rounds(server, "transfer");
+    ASSERT_EQ(pull.size(), 1u);
+    ASSERT_EQ(transfer.size(), 1u);
+    EXPECT_NE(pull[0].reg.connection, transfer[0].reg.connection);
+    int pullPort = ParseRegister(pull[0].reg.data).commandPort;
+    int transferPort = ParseRegister(transfer[0].reg.data).commandPort;
+    EXPECT_GE(pullPort, 1000);
+    EXPECT_LT(pullPort, 2000);
+    EXPECT_GE(transferPort, 2000);
+    EXPECT_LT(transferPort, 3000);
+    EXPECT_EQ(pull[0].reg.data, "{\"protocol\":\"PullStream\",\"commandPort\":" + std::to_string(pullPort) + "}");
+    EXPECT_EQ(transfer[0].reg.data, "{\"protocol\":\"transfer\",\"commandPort\":" + std::to_string(transferPort) + "}");
+    EXPECT_TRUE(vvtest::WaitFor([&] { return CanConnect(pullPort) && CanConnect(transferPort); }, seconds(2)));
+    std::set<std::string> ids;
+    for (auto* round : {&pull[0], &transfer[0]}) {
+      EXPECT_EQ(round->reg.key, key);
+      ASSERT_GE(round->pings.size(), 2u);
+      for (auto& p : round->pings) {
+        EXPECT_EQ(p.key, key);
+        EXPECT_EQ(p.data, round->pings[0].data);
+      }
+      ids.insert(round->pings[0].data);
+      // The first ping follows the registration at once, the next one a
+      // ping interval later.
+      EXPECT_LT(round->pings[0].at - round->reg.at, milliseconds(80));
+      EXPECT_GE(round->pings[1].at - round->pings[0].at, milliseconds(90));
+    }
+    EXPECT_EQ(ids, (std::set<std::string>{"7", "8"}));
+    EXPECT_EQ(server.BadRequests(), 0);
+    link.Stop();
+    EXPECT_EQ(link.RunningListeners(), 0);
+  }
+}
+
+// When the server goes away and comes back, each engine registers again
+// with a port found afresh (the earlier listener keeps its port and keeps
+// running) and pings with its new id. The pull rows are emptied once only.
+TEST(IxoRegistration, ServerRestartLeadsToFreshRegistration) {
+  vvtest::TempDir dir("ixoreg");
+  IxoServerDouble server;
+  ASSERT_TRUE(server.Start());
+  int port = server.port();
+  FakeIxoEngine engine;
+  IxoLink link(&engine, FastOptions(WriteSettings(dir, port, "")));
+  link.Start();
+  ASSERT_TRUE(server.WaitForCount("Ping", 4, seconds(5)));
+  engine.AddRow(99);  // a pull that runs across the restart
+  server.Stop();
+  std::this_thread::sleep_for(milliseconds(400));  // refused for a while
+  server.SetNextId(100);
+  ASSERT_TRUE(server.Start(port));
+  ASSERT_TRUE(vvtest::WaitFor(
+      [&] {
+        auto p = Rounds(server, "PullStream"), t = Rounds(server, "transfer");
+        return p.size() == 2 && t.size() == 2 && p[1].pings.size() >= 2 && t[1].pings.size() >= 2;
+      },
+      seconds(5)));
+  std::set<std::string> newIds;
+  for (const char* protocol : {"PullStream", "transfer"}) {
+    auto rounds = Rounds(server, protocol);
+    EXPECT_EQ(rounds[0].reg.generation, 0);
+    EXPECT_EQ(rounds[1].reg.generation, 1);
+    int oldPort = ParseRegister(rounds[0].reg.data).commandPort;
+    int newPort = ParseRegister(rounds[1].reg.data).commandPort;
+    EXPECT_NE(oldPort, newPort) << protocol;
+    EXPECT_TRUE(CanConnect(oldPort));
+    EXPECT_TRUE(CanConnect(newPort));
+    for (auto& p : rounds[1].pings) EXPECT_EQ(p.data, rounds[1].pings[0].data);
+    newIds.insert(rounds[1].pings[0].data);
+  }
+  EXPECT_EQ(newIds, (std::set<std::string>{"100", "101"}));
+  EXPECT_EQ(link.RunningListeners(), 4);
+  EXPECT_EQ(engine.DeleteAllCalls(), 1);
+  EXPECT_TRUE(engine.HasRow(99));
+  link.Stop();
+}
+
+// A failed exchange (in whichever way) leads to a new connection and a new
+// registration after the retry wait; a failed registration starts no
+// listener.
+TEST(IxoRegistration, FailedExchangesRegisterAgain) {
+  struct Case {
+    const char* command;
+    IxoMisbehaviour how;
+  } cases[] = {
+      {"Register", IxoMisbehaviour::EmptyReply}, {"Register", IxoMisbehaviour::HugeLength},
+      {"Register", IxoMisbehaviour::CloseMidFrame}, {"Register", IxoMisbehaviour::Silence},
+      {"Ping", IxoMisbehaviour::EmptyReply},     {"Ping", IxoMisbehaviour::Close},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " " + std::to_string(static_cast<int>(c.how)));
+    vvtest::TempDir dir("ixoreg");
+    IxoServerDouble server;
+    ASSERT_TRUE(server.Start());
+    server.Misbehave(c.command, c.how, 2);  // one failure per engine
+    FakeIxoEngine engine;
+    IxoLinkOptions o = FastOptions(WriteSettings(dir, server.port(), ""));
+    o.commandTimeoutMs = 400;
+    IxoLink link(&engine, o);
+    link.Start();
+    ASSERT_TRUE(vvtest::WaitFor(
+        [&] {
+          auto p = Rounds(server, "PullStream"), t = Rounds(server, "transfer");
+          return p.size() == 2 && t.size() == 2 && !p[1].pings.empty() && !t[1].pings.empty();
+        },
+        seconds(6)));
+    for (const char* protocol : {"PullStream", "transfer"}) {
+      auto rounds = Rounds(server, protocol);
+      EXPECT_NE(rounds[0].reg.connection, rounds[1].reg.connection);
+      EXPECT_GE(rounds[1].reg.at - (rounds[0].pings.empty() ? rounds[0].reg.at : rounds[0].pings.back().at),
+                milliseconds(140));
+    }
+    int expected = std::string(c.command) == "Register" ? 2 : 4;
+    EXPECT_EQ(link.RunningListeners(), expected);
+    link.Stop();
+  }
+}
+
+// The engines keep trying while nobody listens and register once the server
+// is there.
+TEST(IxoRegistration, RefusedConnectionsAreRetried) {
+  vvtest::TempDir dir("ixoreg");
+  int port = vvtest::FreePort();
+  FakeIxoEngine engine;
+  IxoLink link(&engine, FastOptions(WriteSettings(dir, port, "")));
+  link.Start();
+  std::this_thread::sleep_for(milliseconds(500));
+  IxoServerDouble server;
+  ASSERT_TRUE(server.Start(port));
+  EXPECT_TRUE(server.WaitForCount("Ping", 2, seconds(3)));
+  EXPECT_EQ(server.Count("Register"), 2);
+  link.Stop();
+}
+
+// A register reply that is not a number registers with id 0; numbers are
+// read as far as they go.
+TEST(IxoRegistration, RegisterIdIsReadLikeAtoi) {
+  struct Case {
+    const char* reply;
+    const char* pingData;
+  } cases[] = {{"abc", "0"}, {"  42xyz", "42"}, {"99999999999", "2147483647"}};
+  for (const Case& c : cases) {
+    vvtest::TempDir dir("ixoreg");
+    IxoServerDouble server;
+    ASSERT_TRUE(server.Start());
+    server.SetRegisterReply(c.reply);
+    FakeIxoEngine engine;
+    IxoLink link(&engine, FastOptions(WriteSettings(dir, server.port(), "")));
+    link.Start();
+    ASSERT_TRUE(server.WaitForCount("Ping", 2, seconds(3)));
+    for (auto& p : server.RequestsOf("Ping")) EXPECT_EQ(p.data, c.pingData) << c.reply;
+    link.Stop();
+  }
+}
+
+// Without a host or a port neither engine connects, and the operator is
+// told once per engine.
+TEST(IxoRegistration, MissingSettingsAreReported) {
+  IxoServerDouble server;
+  ASSERT_TRUE(server.Start());
+  std::string port = std::to_string(server.port());
+  const char* bodies[] = {
+      nullptr,  // no settings file at all
+      "[IXO_SETUP]\nPORT=%P\n",
+      "[IXO_SETUP]\nHOST=\nPORT=%P\n",
+      "[IXO_SETUP]\nHOST=127.0.0.1\n",
+      "[IXO_SETUP]\nHOST=127.0.0.1\nPORT=abc\n",
+      "[OTHER]\nHOST=127.0.0.1\nPORT=%P\n",
+  };
+  for (const char* body : bodies) {
+    vvtest::TempDir dir("ixoreg");
+    std::string ini = dir.file("system.ini");
+    if (body) {
+      std::string text = body;
+      size_t at = text.find("%P");
+      if (at != std::string::npos) text.replace(at, 2, port);
+      std::ofstream(ini) << text;
+    }
+    NoticeCollector notices;
+    FakeIxoEngine engine;
+    IxoLink link(&engine, FastOptions(ini));
+    link.Start();
+    ASSERT_TRUE(vvtest::WaitFor([&] { return notices.Texts().size() == 2; }, seconds(2))) << (body ? body : "none");
+    for (auto& t : notices.Texts()) EXPECT_EQ(t, "请设置IXO的信息后，再重启程序");
+    link.Stop();
+  }
+  EXPECT_EQ(server.Accepted(), 0);
+}

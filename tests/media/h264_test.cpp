@@ -1,0 +1,232 @@
+// H.264 parameter-set and slice parsing, checked against streams made by
+// x264 and the sizes ffprobe reports for them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "media/H264Frame.h"
+#include "tests/tools/TestUtil.h"
+
+
+using vvtest::ShellQuote;
+using vvtest::TempDir;
+
+namespace {
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The NAL type of a stored unit (always behind a 4-byte start code).
+int UnitType(const IoBuffer* u) { return u->GetData()[4] & 0x1f; }
+
+// SPS for 1280x720 baseline: pic_width_in_mbs_minus1 79, pic_height_in_map_units_minus1 44.
+const std::vector<uint8_t> kSps720 = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0xc0, 0x1f,
+                                      0xda, 0x01, 0x40, 0x16, 0xe8, 0x40};
+// PPS id 0, SPS id 0.
+const std::vector<uint8_t> kPps = {0x00, 0x00, 0x00, 0x01, 0x68, 0xce, 0x3c, 0x80};
+
+}  // namespace
+
+TEST(H264Frame, SizesMatchFfprobeForX264Streams) {
+  struct Case {
+    const char* name;
+    int w, h;
+    const char* options;
+  } cases[] = {
+      {"baseline", 320, 240, "-profile:v baseline"},
+      {"main", 640, 360, "-profile:v main"},
+      {"high", 1280, 720, "-profile:v high"},
+      {"high1080", 1920, 1080, "-profile:v high"},
+      {"slices", 640, 480, "-x264-params slices=4"},
+      {"bframes", 352, 288, "-bf 2"},
+      {"interlaced", 320, 240, "-flags +ildct+ilme -x264-params interlaced=1"},
+  };
+  TempDir dir("vvh264");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string file = dir.file(std::string(c.name) + ".h264");
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc=size=" + std::to_string(c.w) + "x" +
+                      std::to_string(c.h) + ":rate=25 -frames:v 4 -pix_fmt yuv420p -c:v libx264 " +
+                      c.options + " -f h264 " + ShellQuote(file);
+    ASSERT_EQ(vvtest::Run(cmd, true).status, 0) << cmd;
+    auto probe = vvtest::Run("ffprobe -v error -count_frames -show_entries stream=coded_width,coded_height "
+                     "-of csv=p=0 " + ShellQuote(file));
+    int cw = 0, ch = 0;
+    ASSERT_EQ(sscanf(probe.output.c_str(), "%d,%d", &cw, &ch), 2) << probe.output;
+
+    std::vector<uint8_t> bytes = ReadBytes(file);
+    H264Frame frame;
+    frame.Parse(bytes.data(), static_cast<int>(bytes.size()));
+    ASSERT_TRUE(frame.HasParameterSets());
+    EXPECT_EQ(frame.GetWidth(), cw);
+    EXPECT_EQ(frame.GetHeight(), ch);
+
+    // Every unit is kept behind a 4-byte start code; the first picture is
+    // a key picture and the ones after it are not.
+    int pictures = 0, keys = 0;
+    while (IoBuffer* u = frame.TakeNalUnit()) {
+      const uint8_t* d = u->GetData();
+      EXPECT_TRUE(d[0] == 0 && d[1] == 0 && d[2] == 0 && d[3] == 1);
+      int t = UnitType(u);
+      if (t >= 1 && t <= 5) {
+        int first = frame.GetFrameType(d, u->GetSize());
+        if (first) {
+          ++pictures;
+          if (frame.GetLastFrameType() == H264Frame::kKey) ++keys;
+        }
+      }
+      delete u;
+    }
+    EXPECT_EQ(pictures, 4);
+    EXPECT_EQ(keys, 1);
+  }
+}
+
+TEST(H264Frame, BFramesAreClassifiedAsBidirectional) {
+  TempDir dir("vvh264");
+  std::string file = dir.file("b.h264");
+  ASSERT_EQ(vvtest::Run("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 8 "
+                "-pix_fmt yuv420p -c:v libx264 -bf 2 -b_strategy 0 -f h264 " + ShellQuote(file), true)
+                .status, 0);
+  std::vector<uint8_t> bytes = ReadBytes(file);
+  H264Frame frame;
+  frame.Parse(bytes.data(), static_cast<int>(bytes.size()));
+  std::string kinds;
+  while (IoBuffer* u = frame.TakeNalUnit()) {
+    int t = UnitType(u);
+    if (t >= 1 && t <= 5) {
+      frame.GetFrameType(u->GetData(), u->GetSize());
+      kinds += frame.GetLastFrameType() == H264Frame::kKey ? 'I'
+               : frame.GetLastFrameType() == H264Frame::kInter ? 'P'
+               : frame.GetLastFrameType() == H264Frame::kBidir ? 'B' : '?';
+    }
+    delete u;
+  }
+  // Decode order as ffprobe sees it.
+  auto probe = vvtest::Run("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 " + ShellQuote(file));
+  std::string display;
+  for (char c : probe.output)
+    if (c == 'I' || c == 'P' || c == 'B') display += c;
+  ASSERT_EQ(kinds.size(), display.size());
+  EXPECT_NE(kinds.find('B'), std::string::npos);
+  std::string a = kinds, b = display;
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  EXPECT_EQ(a, b);  // same pictures, in decode versus display order
+}
+
+TEST(H264Frame, HandMadeUnits) {
+  H264Frame frame;
+  EXPECT_EQ(frame.ParseSps(kSps720.data(), static_cast<int>(kSps720.size())), 1);
+  EXPECT_EQ(frame.GetWidth(), 1280);
+  EXPECT_EQ(frame.GetHeight(), 720);
+  EXPECT_EQ(frame.GetProfileIdc(), 66);
+
+  struct Slice {
+    std::vector<uint8_t> bytes;
+    int kind;
+  } slices[] = {
+      {{0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x84, 0x00}, H264Frame::kKey},
+      {{0x00, 0x00, 0x01, 0x41, 0x9A, 0x00, 0x10}, H264Frame::kInter},  // slice_type 5
+      {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}, H264Frame::kUnknown},      // access unit delimiter
+      {{0x00, 0x00, 0x01, 0x06, 0x05, 0x01}, H264Frame::kUnknown},      // SEI
+  };
+  for (const Slice& s : slices) {
+    frame.GetFrameType(s.bytes.data(), static_cast<int>(s.bytes.size()));
+    EXPECT_EQ(frame.GetLastFrameType(), s.kind);
+  }
+
+  IoBuffer out;
+  const uint8_t escaped[] = {0x11, 0x00, 0x00, 0x03, 0x01, 0x22};
+  H264Frame::RemoveEmulationPrevention(escaped, sizeof(escaped), out);
+  ASSERT_EQ(out.GetSize(), 5);
+  EXPECT_EQ(std::vector<uint8_t>(out.GetData(), out.GetData() + 5),
+            (std::vector<uint8_t>{0x11, 0x00, 0x00, 0x01, 0x22}));
+}
+
+TEST(H264Frame, SlicesBeforeParameterSetsAreNotKept) {
+  std::vector<uint8_t> idr = {0x00, 0x00, 0x01, 0x65, 0x88, 0x84, 0x00, 0x33};
+  H264Frame frame;
+  frame.Parse(idr.data(), static_cast<int>(idr.size()));
+  EXPECT_EQ(frame.NalUnitCount(), 0);
+
+  std::vector<uint8_t> au = kSps720;
+  au.insert(au.end(), kPps.begin(), kPps.end());
+  au.insert(au.end(), idr.begin(), idr.end());
+  frame.Parse(au.data(), static_cast<int>(au.size()));
+  ASSERT_EQ(frame.NalUnitCount(), 3);
+  int expected[] = {7, 8, 5};
+  for (int t : expected) {
+    IoBuffer* u = frame.TakeNalUnit();
+    EXPECT_EQ(UnitType(u), t);
+    EXPECT_EQ(u->GetData()[3], 1);
+    delete u;
+  }
+  ASSERT_NE(frame.GetSps(), nullptr);
+  EXPECT_EQ(frame.GetSps()->GetSize(), static_cast<int>(kSps720.size()));
+}
+
+TEST(H264Frame, DamagedParameterSetsAreRefused) {
+  // Every cut of a real SPS that ends inside its fixed fields is refused;
+  // the picture size stays as it was.
+  for (size_t n = 1; n < kSps720.size() - 1; ++n) {
+    H264Frame frame;
+    int r = frame.ParseSps(kSps720.data(), static_cast<int>(n));
+    EXPECT_NE(r, 1) << "cut at " << n;
+    EXPECT_EQ(frame.GetWidth(), 0);
+  }
+  struct Bad {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    bool sps;
+  } bad[] = {
+      {"sps id 40", {0, 0, 1, 0x67, 0x42, 0xc0, 0x1f, 0x05, 0x29}, true},  // ue 40 = 00000101001
+      {"header only", {0, 0, 1, 0x67}, true},
+      {"pps id too large", {0, 0, 1, 0x68, 0x00, 0x00, 0x40, 0x00, 0x80}, false},
+      {"pps empty", {0, 0, 1, 0x68}, false},
+  };
+  for (const Bad& b : bad) {
+    H264Frame frame;
+    int r = b.sps ? frame.ParseSps(b.bytes.data(), static_cast<int>(b.bytes.size()))
+                  : frame.ParsePps(b.bytes.data(), static_cast<int>(b.bytes.size()));
+    EXPECT_NE(r, 1) << b.name;
+  }
+  H264Frame frame;
+  EXPECT_EQ(frame.ParseSps(kSps720.data(), 0), -1);
+
+  // A refused SPS is not taken as the stream's parameter set.
+  std::vector<uint8_t> au = {0, 0, 0, 1, 0x67, 0x42, 0xc0};
+  au.insert(au.end(), kSps720.begin(), kSps720.end());
+  au.insert(au.end(), kPps.begin(), kPps.end());
+  frame.Parse(au.data(), static_cast<int>(au.size()));
+  ASSERT_TRUE(frame.HasParameterSets());
+  EXPECT_EQ(frame.GetWidth(), 1280);
+}
+
+TEST(H264Frame, ResetTakesTheNextStreamsParameterSets) {
+  TempDir dir("vvh264");
+  std::string a = dir.file("a.h264"), b = dir.file("b.h264");
+  ASSERT_EQ(vvtest::Run("ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 1 -pix_fmt "
+                "yuv420p -c:v libx264 " + ShellQuote(a), true).status, 0);
+  ASSERT_EQ(vvtest::Run("ffmpeg -v error -y -f lavfi -i testsrc=size=640x480:rate=25 -frames:v 1 -pix_fmt "
+                "yuv420p -c:v libx264 " + ShellQuote(b), true).status, 0);
+  auto first = ReadBytes(a), second = ReadBytes(b);
+  H264Frame frame;
+  frame.Parse(first.data(), static_cast<int>(first.size()));
+  EXPECT_EQ(frame.GetWidth(), 320);
+  frame.Parse(second.data(), static_cast<int>(second.size()));
+  EXPECT_EQ(frame.GetWidth(), 320);  // the first parameter sets of a run stay
+  frame.Reset();
+  EXPECT_FALSE(frame.HasParameterSets());
+  EXPECT_EQ(frame.NalUnitCount(), 0);
+  frame.Parse(second.data(), static_cast<int>(second.size()));
+  EXPECT_EQ(frame.GetWidth(), 640);
+  EXPECT_EQ(frame.GetHeight(), 480);
+}
