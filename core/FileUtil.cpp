@@ -423,6 +423,7 @@ bool ShellFileOperation::Run() {
 
     if (LExists(dest)) {
       bool same = FileUtil::GetFullPath(dest) == FileUtil::GetFullPath(s);
+      if (same && operation_ != kCopy) continue;  // already where it should go
       if (renameOnCollision) {
         dest = FreeName(dest, srcDir);
       } else if (same || operation_ == kRename) {

@@ -403,6 +403,17 @@ TEST(FileUtil, CopyMoveRenameWithCollisions) {
   EXPECT_FALSE(FileUtil::MoveFileToFolder(dir.file("m.txt"), dir.file("dst"), false));
   EXPECT_TRUE(FileUtil::MoveFileToFolder(dir.file("m.txt"), dir.file("dst"), true));
   EXPECT_EQ(vvtest::ReadFileText(dir.file("dst/m.txt")), "M");
+  {
+    ShellFileOperation rename;  // a bare name renames within the folder
+    rename.SetOperation(ShellFileOperation::kRename);
+    rename.SetFrom(dir.file("dst/m.txt"));
+    rename.SetTo("m.txt");
+    EXPECT_TRUE(rename.Run());  // onto itself: nothing to do, nothing renamed aside
+    rename.SetTo("n.txt");
+    EXPECT_TRUE(rename.Run());
+    EXPECT_EQ(vvtest::ReadFileText(dir.file("dst/n.txt")), "M");
+    EXPECT_FALSE(FileUtil::FileExists(dir.file("dst/m.txt")));
+  }
 
   // A folder cannot go into itself.
   EXPECT_FALSE(FileUtil::CopyFolder(dir.file("src"), dir.file("src/sub"), false));
