@@ -9,6 +9,7 @@
 // last-insert id is safe to share, so every statement and every result fetch
 // runs under one lock inside CADODataBase. A result set fetches all its rows
 // when it opens; walking it afterwards touches no connection.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -94,7 +95,7 @@ private:
     void StoreError(const ErrorInfo& error);
 
     std::mutex lock_;
-    Backend backend_ = NONE;
+    std::atomic<Backend> backend_{NONE};  // read without the lock by GetBackend
     sqlite3* sqlite_ = nullptr;
     st_mysql* mysql_ = nullptr;
     std::string host_, socket_, database_, user_, password_;

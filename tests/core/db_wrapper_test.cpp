@@ -235,6 +235,24 @@ TEST(DbOpenTest, MissingOrForeignFileFailsAndCreatesNothing) {
   EXPECT_FALSE(db.Execute("select 1"));
 }
 
+// The set-up step makes the empty embedded database once and keeps it after.
+TEST(DbOpenTest, SetupCreatesTheEmbeddedDatabaseOnce) {
+  TempDir dir("vvdb");
+  const std::string script = std::string(VV_SOURCE_DIR) + "/scripts/make_db.sh";
+  ASSERT_EQ(vvtest::Run("bash " + ShellQuote(script) + " " + ShellQuote(dir.path()), true).status, 0);
+  CADODataBase db;
+  ASSERT_TRUE(db.OpenAccess(dir.file("velvanet.db")));
+  int id = 0;
+  ASSERT_TRUE(db.ExecuteInsert("insert into NetSource_info (url,alias) values ('kept','k')", id));
+  EXPECT_EQ(id, 100000001);
+  db.Close();
+  ASSERT_EQ(vvtest::Run("bash " + ShellQuote(script) + " " + ShellQuote(dir.path()), true).status, 0);
+  ASSERT_TRUE(db.OpenAccess(dir.file("velvanet.db")));
+  CADORecordset rs(&db);
+  ASSERT_TRUE(rs.Open("select * from NetSource_info"));
+  EXPECT_EQ(rs.GetRecordCount(), 1);
+}
+
 TEST(DbOpenTest, GenericOpenReadsBothKindsOfConnectionString) {
   TempDir dir("vvdb");
   vvtest::Run("sqlite3 " + ShellQuote(dir.file("v.db")) + " < " +
