@@ -89,7 +89,7 @@ private:
     bool RunSqlite(const std::string& statement, DbResult* result, int* newId, ErrorInfo& error);
     bool RunMaria(const std::string& statement, DbResult* result, int* newId, ErrorInfo& error);
     bool RunMariaOnce(const std::string& statement, DbResult* result, int* newId,
-                      ErrorInfo& error, bool& sent);
+                      ErrorInfo& error);
     bool MariaLooksDead();
     void MariaError(ErrorInfo& error);
     void StoreError(const ErrorInfo& error);
