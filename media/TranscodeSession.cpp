@@ -368,9 +368,20 @@ bool CTranscodeSession::HandleVideo(uint32_t timestamp, const uint8_t* body, uin
 }
 
 void CTranscodeSession::Run() {
+  // The header frame is read here rather than by the shared frame reader,
+  // which closes the socket itself: this socket is closed in one place only.
   std::string header;
-  FrameResult fr = ReadSocketFrame(sock, header);
-  if (fr != FrameResult::kOk) {
+  uint8_t lengthBytes[4];
+  uint32_t got = 0;
+  bool orderly = false;
+  bool haveHeader = ReadExact(lengthBytes, 4, got, orderly);
+  uint32_t headerLength = haveHeader ? Be32(lengthBytes) : 0;
+  if (haveHeader && (headerLength == 0 || headerLength > kMaxSocketMessageBytes)) haveHeader = false;
+  if (haveHeader) {
+    header.resize(headerLength);
+    haveHeader = ReadExact(reinterpret_cast<uint8_t*>(&header[0]), headerLength, got, orderly);
+  }
+  if (!haveHeader) {
     LogInfo("error in reading data");
     CloseSocket();
     return;
@@ -389,8 +400,6 @@ void CTranscodeSession::Run() {
 
   for (;;) {
     uint8_t head[9];
-    uint32_t got = 0;
-    bool orderly = false;
     if (!ReadExact(head, 4, got, orderly)) {
       LogInfo("read timestamp error");
       // The peer finished sending: what the codecs still hold goes back.
