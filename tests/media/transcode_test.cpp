@@ -242,6 +242,7 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
         if (r.type == 0) audioIn.push_back(r);
       std::vector<FlvTag> tags;
       int headers = 0;
+      int64_t lastVideo = -1;
       for (const Record& r : answers) {
         if (r.type == 0) audioOut.push_back(r);
         if (r.type == 1 && r.data.size() > 1 && r.data[1] == 0) {
@@ -251,6 +252,10 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
         }
         if (r.type == 1 && r.data.size() > 4 && r.data[1] == 1) {
           EXPECT_TRUE(r.data[0] == 0x17 || r.data[0] == 0x27);
+          // Pictures come back in presentation order, which (without
+          // B-frames in the output) is also their decode order.
+          EXPECT_GE(int64_t(r.timestamp), lastVideo);
+          lastVideo = r.timestamp;
           EXPECT_EQ(r.data[2] | r.data[3] | r.data[4], 0) << "composition time";
         }
         tags.push_back(FlvTag{uint8_t(r.type == 1 ? 9 : 8), r.timestamp, r.data});
