@@ -1,0 +1,218 @@
+#include "media/RtmpSession.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include <librtmp/log.h>
+#include <librtmp/rtmp.h>
+
+#include "core/Log.h"
+
+namespace {
+
+void RouteLibraryLog(int level, const char* format, va_list args) {
+  char line[2048];
+  vsnprintf(line, sizeof line, format, args);
+  // The library ends some lines with a newline; ours adds its own.
+  size_t n = strlen(line);
+  while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
+  Log(RtmpLogLevelToOurs(level), "librtmp: %s", line);
+}
+
+void SetTimeout(int fd, int option, int ms) {
+  timeval tv;
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
+}  // namespace
+
+int RtmpLogLevelToOurs(int rtmpLevel) {
+  switch (rtmpLevel) {
+    case RTMP_LOGCRIT: return LOG_CRIT;
+    case RTMP_LOGERROR: return LOG_ERROR;
+    case RTMP_LOGWARNING: return LOG_WARN;
+    case RTMP_LOGINFO: return LOG_INFO;
+    case RTMP_LOGDEBUG: return LOG_DEBUG;
+    default: return LOG_ALL;
+  }
+}
+
+void RtmpSession::GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // The library writes with plain send(): a peer that went away must not
+    // end the process.
+    signal(SIGPIPE, SIG_IGN);
+    RTMP_LogSetCallback(RouteLibraryLog);
+    RTMP_LogSetLevel(RTMP_LOGINFO);
+    // The first RTMP_Init builds the library's shared TLS state without a
+    // lock; doing it here, once, keeps later sessions on worker threads
+    // from racing over it.
+    RTMP* r = RTMP_Alloc();
+    if (r) {
+      RTMP_Init(r);
+      RTMP_Free(r);
+    }
+  });
+}
+
+RtmpSession::RtmpSession() {
+  GlobalInit();
+  while ((rtmp = RTMP_Alloc()) == nullptr) usleep(1000);
+  RTMP_Init(rtmp);
+}
+
+RtmpSession::~RtmpSession() {
+  Close();
+  RTMP_Free(rtmp);
+  free(urlCopy);
+}
+
+bool RtmpSession::SetupURL(const std::string& url) {
+  free(urlCopy);
+  urlCopy = strdup(url.c_str());
+  if (!urlCopy) return false;
+  return RTMP_SetupURL(rtmp, urlCopy) != 0;
+}
+
+void RtmpSession::EnableWrite() { RTMP_EnableWrite(rtmp); }
+
+bool RtmpSession::TcpConnect(int timeoutMs, int ioTimeoutMs) {
+  std::string host(rtmp->Link.hostname.av_val ? rtmp->Link.hostname.av_val : "",
+                   rtmp->Link.hostname.av_len > 0 ? rtmp->Link.hostname.av_len : 0);
+  if (host.empty()) return false;
+  int port = rtmp->Link.port ? rtmp->Link.port : 1935;
+  addrinfo hints;
+  memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;  // the library's own connect is IPv4 only too
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  if (rc != 0 || !list) {
+    LogWarn("RTMP: cannot resolve %s: %s", host.c_str(), gai_strerror(rc));
+    return false;
+  }
+  int fd = -1;
+  for (addrinfo* ai = list; ai && fd < 0 && !aborted.load(); ai = ai->ai_next) {
+    int s = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+    if (s < 0) continue;
+    int flags = fcntl(s, F_GETFL, 0);
+    fcntl(s, F_SETFL, flags | O_NONBLOCK);
+    int c = connect(s, ai->ai_addr, ai->ai_addrlen);
+    bool ok = c == 0;
+    if (!ok && errno == EINPROGRESS) {
+      socketFd = s;
+      // Poll in short steps so Abort() is noticed.
+      for (int waited = 0; waited < timeoutMs && !aborted.load(); waited += 50) {
+        pollfd p{s, POLLOUT, 0};
+        int r = poll(&p, 1, 50);
+        if (r > 0) {
+          int err = 0;
+          socklen_t len = sizeof err;
+          getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len);
+          ok = err == 0;
+          if (!ok) errno = err;
+          break;
+        }
+        if (r < 0 && errno != EINTR) break;
+      }
+      socketFd = -1;
+    }
+    if (!ok) {
+      LogWarn("RTMP: cannot connect to %s:%d: %s", host.c_str(), port, strerror(errno));
+      close(s);
+      continue;
+    }
+    fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
+    fd = s;
+  }
+  freeaddrinfo(list);
+  if (fd < 0) return false;
+  SetTimeout(fd, SO_RCVTIMEO, ioTimeoutMs);
+  SetTimeout(fd, SO_SNDTIMEO, ioTimeoutMs);
+  int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // What the library's own TCP step would have left behind.
+  rtmp->m_sb.sb_socket = fd;
+  rtmp->m_sb.sb_timedout = 0;
+  rtmp->m_pausing = 0;
+  rtmp->m_fDuration = 0.0;
+  rtmp->m_bSendCounter = 1;
+  socketFd = fd;
+  return true;
+}
+
+bool RtmpSession::Connect(int timeoutMs, int ioTimeoutMs) {
+  if (aborted.load()) return false;
+  if (rtmp->Link.socksport) {
+    // Through a SOCKS proxy the library negotiates itself.
+    bool ok = RTMP_Connect(rtmp, nullptr) != 0;
+    if (ok) socketFd = RTMP_Socket(rtmp);
+    return ok;
+  }
+  if (!TcpConnect(timeoutMs, ioTimeoutMs)) return false;
+  if (aborted.load()) return false;
+  if (RTMP_Connect1(rtmp, nullptr) != 0) return true;
+  // The library may have closed the socket already.
+  socketFd = -1;
+  return false;
+}
+
+bool RtmpSession::ConnectStream() {
+  if (aborted.load() || !RTMP_IsConnected(rtmp)) return false;
+  return RTMP_ConnectStream(rtmp, 0) != 0;
+}
+
+bool RtmpSession::SendMessage(int messageType, int chunkStreamId, uint32_t timestamp, const uint8_t* body,
+                              uint32_t size) {
+  if (!RTMP_IsConnected(rtmp)) return false;
+  char* scratch = static_cast<char*>(malloc(kHeaderRoom + static_cast<size_t>(size)));
+  if (!scratch) return false;
+  if (size) memcpy(scratch + kHeaderRoom, body, size);
+  RTMPPacket packet;
+  memset(&packet, 0, sizeof packet);
+  packet.m_headerType = RTMP_PACKET_SIZE_LARGE;
+  packet.m_packetType = static_cast<uint8_t>(messageType);
+  packet.m_hasAbsTimestamp = 0;
+  packet.m_nChannel = chunkStreamId;
+  packet.m_nTimeStamp = timestamp;
+  packet.m_nInfoField2 = rtmp->m_stream_id;
+  packet.m_nBodySize = size;
+  packet.m_body = scratch + kHeaderRoom;
+  // The library closes the session itself when a send fails; the caller
+  // closes it again, which is harmless.
+  bool ok = RTMP_SendPacket(rtmp, &packet, 0) != 0 && RTMP_IsConnected(rtmp);
+  free(scratch);
+  return ok;
+}
+
+bool RtmpSession::IsConnected() const { return RTMP_IsConnected(rtmp) != 0; }
+
+int RtmpSession::StreamId() const { return rtmp->m_stream_id; }
+
+void RtmpSession::Close() {
+  socketFd = -1;
+  if (rtmp) RTMP_Close(rtmp);
+}
+
+void RtmpSession::Abort() {
+  aborted = true;
+  int fd = socketFd.load();
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}

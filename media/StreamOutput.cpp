@@ -1,0 +1,510 @@
+#include "media/StreamOutput.h"
+
+#include <time.h>
+
+#include <algorithm>
+
+#include "core/FileUtil.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "media/RecordFile.h"
+#include "media/RtmpSession.h"
+
+namespace {
+
+// Milliseconds of a monotonic clock, low 32 bits (the system tick count).
+uint32_t TickCount() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000);
+}
+
+void SleepMs(int ms) {
+  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&ts, nullptr);
+}
+
+// Extra room a queue keeps beyond the output's own delay before dropping.
+constexpr int64_t kQueueMarginMs = 10000;
+// The bound of an output without delay.
+constexpr int64_t kQueueMinimumMs = 10000;
+// Time-outs of one publishing connection.
+constexpr int kConnectTimeoutMs = 5000;
+constexpr int kIoTimeoutMs = 5000;
+
+}  // namespace
+
+StreamOutput::StreamOutput(int id_, const std::string& url_, int mode_, const ForwardTaskInfo* forward,
+                           const RecordTaskInfo* record)
+    : url(url_), mode(mode_), queue(new PacketQueue), id(id_) {
+  pthread_mutex_init(&messageLock, nullptr);
+  pthread_mutex_init(&queueLock, nullptr);
+  pthread_mutex_init(&headerLock, nullptr);
+  pthread_mutex_init(&statusLock, nullptr);
+  pthread_mutex_init(&rtmpLock, nullptr);
+  pthread_mutex_init(&writerLock, nullptr);
+  pthread_mutex_init(&sliceListLock, nullptr);
+  if (forward) {
+    forwardTask.buffer_time = forward->buffer_time;
+    forwardTask.buffer_type = forward->buffer_type;
+    forwardTask.slice_seconds = forward->slice_seconds;
+  }
+  if (record) {
+    recordTask.name = record->name;
+    recordTask.fileType = record->fileType;
+    recordTask.saveFolder = record->saveFolder;
+    recordTask.fileMod = record->fileMod;
+    recordTask.direMod = record->direMod;
+  }
+}
+
+StreamOutput::~StreamOutput() {
+  running = false;
+  JoinThreads();
+  ClearQueue();
+  delete queue;
+  queue = nullptr;
+  delete rtmp;
+  rtmp = nullptr;
+  pthread_mutex_lock(&sliceListLock);
+  sliceList.clear();
+  pthread_mutex_unlock(&sliceListLock);
+  delete recorder;
+  recorder = nullptr;
+  videoCodecContext = nullptr;
+  audioCodecContext = nullptr;
+  delete videoHeader;
+  delete audioHeader;
+  pthread_mutex_destroy(&sliceListLock);
+  pthread_mutex_destroy(&writerLock);
+  pthread_mutex_destroy(&rtmpLock);
+  pthread_mutex_destroy(&statusLock);
+  pthread_mutex_destroy(&headerLock);
+  pthread_mutex_destroy(&queueLock);
+  pthread_mutex_destroy(&messageLock);
+}
+
+// ---------------------------------------------------------------- threads
+
+void* StreamOutput::SegmentPlayEntry(void* self) {
+  static_cast<StreamOutput*>(self)->SegmentPlayThread();
+  return nullptr;
+}
+void* StreamOutput::PublishEntry(void* self) {
+  static_cast<StreamOutput*>(self)->PublishThread();
+  return nullptr;
+}
+void* StreamOutput::SegmentEntry(void* self) {
+  static_cast<StreamOutput*>(self)->SegmentThread();
+  return nullptr;
+}
+void* StreamOutput::PumpEntry(void* self) {
+  static_cast<StreamOutput*>(self)->PumpThread();
+  return nullptr;
+}
+void* StreamOutput::RelayEntry(void* self) {
+  static_cast<StreamOutput*>(self)->RelayThread();
+  return nullptr;
+}
+void* StreamOutput::RecordEntry(void* self) {
+  static_cast<StreamOutput*>(self)->RecordThread();
+  return nullptr;
+}
+
+bool StreamOutput::StartThread(int index, void* (*entry)(void*)) {
+  if (threadStarted[index]) return true;
+  if (pthread_create(&threads[index], nullptr, entry, this) != 0) {
+    LogError("output %d: cannot start a thread", id);
+    return false;
+  }
+  threadStarted[index] = true;
+  return true;
+}
+
+void StreamOutput::JoinThreads() {
+  // Senders first, so the publisher closes the connection only after the
+  // last send. A thread never joins itself (a relay that ends its own task
+  // leads here from its own thread).
+  static const int order[] = {kSlicePlayerThread, kPumpThread, kSliceWriterThread, kRelayThread, kRecorderThread, kPublisherThread};
+  pthread_t self = pthread_self();
+  {
+    // A blocked connect or send ends at once instead of at its time-out.
+    pthread_mutex_lock(&rtmpLock);
+    if (rtmp) rtmp->Abort();
+    pthread_mutex_unlock(&rtmpLock);
+  }
+  for (int index : order) {
+    if (!threadStarted[index]) continue;
+    if (pthread_equal(threads[index], self)) {
+      pthread_detach(threads[index]);
+    } else {
+      pthread_join(threads[index], nullptr);
+    }
+    threadStarted[index] = false;
+  }
+}
+
+void StreamOutput::SleepWhileRunning(int ms) {
+  while (ms > 0 && running.load()) {
+    int step = std::min(ms, 20);
+    SleepMs(step);
+    ms -= step;
+  }
+}
+
+bool StreamOutput::Start() {
+  running = true;
+  switch (mode) {
+    case kPublish: {
+      RtmpSession::GlobalInit();
+      bool ok = StartThread(kPublisherThread, PublishEntry);
+      if (forwardTask.buffer_time > 0 && forwardTask.buffer_type != 0) {
+        std::string folder = MakeTempFolder() + "/" + std::to_string(id);
+        if (!FileUtil::IsDirectory(folder)) FileUtil::CreateDirectories(folder);
+        FileUtil::DeleteFolderContents(folder);
+        ok = StartThread(kSliceWriterThread, SegmentEntry) && ok;
+        ok = StartThread(kSlicePlayerThread, SegmentPlayEntry) && ok;
+      } else {
+        ok = StartThread(kPumpThread, PumpEntry) && ok;
+      }
+      return ok;
+    }
+    case kRelay:
+      return StartThread(kRelayThread, RelayEntry);
+    case kRecord:
+      return StartThread(kRecorderThread, RecordEntry);
+    default:
+      return true;
+  }
+}
+
+// ---------------------------------------------------------------- headers
+
+bool StreamOutput::HasVideoHeader() {
+  pthread_mutex_lock(&headerLock);
+  bool has = videoHeader != nullptr;
+  pthread_mutex_unlock(&headerLock);
+  return has;
+}
+
+bool StreamOutput::HasAudioHeader() {
+  pthread_mutex_lock(&headerLock);
+  bool has = audioHeader != nullptr;
+  pthread_mutex_unlock(&headerLock);
+  return has;
+}
+
+void StreamOutput::SetVideoHeader(const IoBuffer* header) {
+  IoBuffer* copy = CloneIoBuffer(header);
+  pthread_mutex_lock(&headerLock);
+  std::swap(videoHeader, copy);
+  pthread_mutex_unlock(&headerLock);
+  delete copy;
+}
+
+void StreamOutput::SetAudioHeader(const IoBuffer* header) {
+  IoBuffer* copy = CloneIoBuffer(header);
+  pthread_mutex_lock(&headerLock);
+  std::swap(audioHeader, copy);
+  pthread_mutex_unlock(&headerLock);
+  delete copy;
+}
+
+IoBuffer* StreamOutput::CopyVideoHeader() {
+  pthread_mutex_lock(&headerLock);
+  IoBuffer* copy = CloneIoBuffer(videoHeader);
+  pthread_mutex_unlock(&headerLock);
+  return copy;
+}
+
+IoBuffer* StreamOutput::CopyAudioHeader() {
+  pthread_mutex_lock(&headerLock);
+  IoBuffer* copy = CloneIoBuffer(audioHeader);
+  pthread_mutex_unlock(&headerLock);
+  return copy;
+}
+
+// ---------------------------------------------------------------- intake
+
+void StreamOutput::PushPacket(const IoBuffer* packet) {
+  if (!packet || !connected.load()) return;
+  bitsThisSecond.fetch_add(8 * packet->GetSize());
+  if (packet->GetType() == 3) {
+    SetVideoHeader(nullptr);
+    SetAudioHeader(nullptr);
+  }
+  if (!running.load()) return;
+  IoBuffer* copy = CloneIoBuffer(packet);
+  if (playDeadline.load() == 0xFFFFFFFFu) {
+    playDeadline = TickCount() + static_cast<uint32_t>(std::max(0, forwardTask.buffer_time)) * 1000u;
+  }
+  lastTimestamp = static_cast<uint32_t>(packet->GetTimestamp());
+  queue->Push(copy);
+}
+
+IoBuffer* StreamOutput::TakeFront() {
+  pthread_mutex_lock(&queueLock);
+  IoBuffer* p = queue->Pop();
+  pthread_mutex_unlock(&queueLock);
+  return p;
+}
+
+void StreamOutput::ClearQueue() {
+  if (!queue) return;
+  pthread_mutex_lock(&queueLock);
+  queue->Clear();
+  pthread_mutex_unlock(&queueLock);
+}
+
+bool StreamOutput::IsVideoKey(const IoBuffer* p) {
+  if (p->GetType() == 9) return p->GetSize() > 0 && (p->GetData()[0] >> 4) == 1;
+  if (p->GetType() == 1) return (p->GetFlags() & 1) != 0;
+  return false;
+}
+
+int64_t StreamOutput::QueueLimitMs() const {
+  int64_t own = 0;
+  if (forwardTask.buffer_time > 0) {
+    own = static_cast<int64_t>(forwardTask.buffer_time) * 1000;
+    if (forwardTask.buffer_type != 0) own = std::max<int64_t>(own, forwardTask.slice_seconds * 1000LL);
+  }
+  return std::max(kQueueMinimumMs, own + kQueueMarginMs);
+}
+
+int StreamOutput::DropBacklog(int64_t limitMs) {
+  int dropped = 0;
+  for (;;) {
+    IoBuffer* front = queue->Front();
+    if (!front) break;
+    int64_t span = static_cast<int64_t>(static_cast<int32_t>(lastTimestamp.load())) - front->GetTimestamp();
+    if (span <= limitMs || front->GetType() == 3) break;
+    delete TakeFront();
+    ++dropped;
+  }
+  if (dropped > 0) {
+    waitKeyFrame = true;
+    LogWarn("output %d: sender fell behind, dropped %d queued packets", id, dropped);
+  }
+  return dropped;
+}
+
+// ---------------------------------------------------------------- meter and status
+
+void StreamOutput::UpdateBitrate() {
+  bitWindow[0] = bitWindow[1];
+  bitWindow[1] = bitWindow[2];
+  bitWindow[2] = bitsThisSecond.exchange(0);
+  int64_t sum = static_cast<int64_t>(bitWindow[0]) + bitWindow[1] + bitWindow[2];
+  avgKbps = static_cast<int>(sum / 3072);
+}
+
+std::string StreamOutput::GetMessage() {
+  pthread_mutex_lock(&messageLock);
+  std::string m = message;
+  pthread_mutex_unlock(&messageLock);
+  return m;
+}
+
+void StreamOutput::SetMessage(const std::string& text) {
+  pthread_mutex_lock(&messageLock);
+  message = text;
+  pthread_mutex_unlock(&messageLock);
+}
+
+TaskStatus* StreamOutput::CheckStatus() {
+  pthread_mutex_lock(&statusLock);
+  // The mode texts become the output's message: it is never cleared, so the
+  // last error stays visible after the condition has passed.
+  switch (mode) {
+    case kPublish:
+      if (!running.load()) {
+        SetMessage("pull stream error");
+        status.state = kTaskFailed;
+      } else if (connected.load()) {
+        status.rate = avgKbps.load();
+        if (status.rate == 0) {
+          SetMessage("pull stream error");
+          status.state = kTaskFailed;
+        } else {
+          status.state = state.load();
+        }
+      } else {
+        status.rate = 0;
+        SetMessage("push stream error");
+        status.state = kTaskFailed;
+      }
+      break;
+    case kRelay:
+      status.rate = avgKbps.load();
+      if (status.rate == 0) {
+        SetMessage("send IXO stream error because haven't stream");
+        status.state = kTaskFailed;
+      } else {
+        status.state = kTaskRunning;
+      }
+      break;
+    case kRecord: {
+      if (running.load()) {
+        status.rate = connected.load() ? avgKbps.load() : 0;
+      } else {
+        SetMessage("pull stream error");
+      }
+      status.state = status.rate != 0 ? state.load() : kTaskIdle;
+      pthread_mutex_lock(&messageLock);
+      std::string path = url;
+      pthread_mutex_unlock(&messageLock);
+      int64_t size = path.empty() ? -1 : FileUtil::GetFileSize(path);
+      status.fileSize = size < 0 ? -1 : static_cast<int>(static_cast<uint32_t>(size));
+      break;
+    }
+    default:
+      status.rate = 0;
+      status.state = kTaskIdle;
+      break;
+  }
+  status.message = GetMessage();
+
+  status.delay = 0;
+  pthread_mutex_lock(&queueLock);
+  if (IoBuffer* front = queue->Front()) {
+    status.delay = static_cast<int>(static_cast<int32_t>(lastTimestamp.load()) - front->GetTimestamp());
+  }
+  pthread_mutex_unlock(&queueLock);
+
+  pthread_mutex_lock(&sliceListLock);
+  std::list<std::string> slices = sliceList;
+  pthread_mutex_unlock(&sliceListLock);
+  status.sliceList = std::move(slices);
+  pthread_mutex_unlock(&statusLock);
+  return &status;
+}
+
+// ---------------------------------------------------------------- publishing
+
+int64_t StreamOutput::DelayMs() const {
+  return forwardTask.buffer_time > 0 ? static_cast<int64_t>(forwardTask.buffer_time) * 1000 : 0;
+}
+
+bool StreamOutput::ConnectPublisher() {
+  RtmpSession* session = new RtmpSession;
+  pthread_mutex_lock(&rtmpLock);
+  std::swap(rtmp, session);
+  pthread_mutex_unlock(&rtmpLock);
+  delete session;  // the previous connection's session, closed by now
+
+  pthread_mutex_lock(&rtmpLock);
+  RtmpSession* current = rtmp;
+  pthread_mutex_unlock(&rtmpLock);
+  // Only the publisher replaces or frees the session, so it may use it
+  // without the lock while not connected (no sender touches it then).
+  if (!current->SetupURL(url)) {
+    LogWarn("output %d: cannot set up RTMP URL %s", id, url.c_str());
+    return false;
+  }
+  current->EnableWrite();
+  if (!running.load()) return false;
+  if (!current->Connect(kConnectTimeoutMs, kIoTimeoutMs) || !running.load() || !current->ConnectStream()) {
+    LogWarn("output %d: cannot publish to %s, retrying in %d ms", id, url.c_str(), kReconnectMs);
+    current->Close();
+    return false;
+  }
+  LogInfo("output %d: publishing to %s", id, url.c_str());
+  return true;
+}
+
+void StreamOutput::PublishThread() {
+  while (running.load()) {
+    if (!connected.load()) {
+      baseTimestamp = -1;
+      if (ConnectPublisher()) {
+        waitKeyFrame = true;
+        connected = true;
+      }
+    }
+    SleepWhileRunning(kReconnectMs);
+  }
+  pthread_mutex_lock(&rtmpLock);
+  if (rtmp) rtmp->Close();
+  pthread_mutex_unlock(&rtmpLock);
+  connected = false;
+}
+
+void StreamOutput::DropConnection() {
+  pthread_mutex_lock(&rtmpLock);
+  if (rtmp) rtmp->Close();
+  pthread_mutex_unlock(&rtmpLock);
+  connected = false;
+  baseTimestamp = -1;
+  videoHeaderSent = false;
+  audioHeaderSent = false;
+  playDeadline = 0xFFFFFFFFu;
+  ClearQueue();
+}
+
+bool StreamOutput::PublishPacket(const IoBuffer* packet) {
+  if (!connected.load()) return false;
+  if (baseTimestamp.load() == -1) baseTimestamp = packet->GetTimestamp();
+  bool ok = false;
+  int type = packet->GetType();
+  if (type == 8 || type == 9) {
+    uint32_t ts = static_cast<uint32_t>(packet->GetTimestamp() - baseTimestamp.load());
+    pthread_mutex_lock(&rtmpLock);
+    if (rtmp) {
+      ok = rtmp->SendMessage(type, type == 8 ? 3 : 4, ts, packet->GetData(),
+                             static_cast<uint32_t>(packet->GetSize()));
+    }
+    pthread_mutex_unlock(&rtmpLock);
+  }
+  if (!ok) {
+    if (type == 8 || type == 9) LogWarn("output %d: RTMP send failed, reconnecting", id);
+    DropConnection();
+    return false;
+  }
+  state = kTaskRunning;
+  return true;
+}
+
+void StreamOutput::PumpThread() {
+  const uint64_t delay = static_cast<uint64_t>(DelayMs());
+  const int64_t limit = QueueLimitMs();
+  while (running.load()) {
+    IoBuffer* front = queue->Front();
+    if (!front) {
+      SleepMs(3);
+      continue;
+    }
+    uint64_t ahead = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(lastTimestamp.load())) -
+                                           front->GetTimestamp());
+    if (ahead > delay) {
+      if (DropBacklog(limit) > 0) continue;
+      IoBuffer* packet = TakeFront();
+      if (!packet) continue;
+      if (waitKeyFrame.load() && packet->GetType() == 9) {
+        if (!IsVideoKey(packet)) {
+          delete packet;
+          continue;
+        }
+        waitKeyFrame = false;
+      }
+      if (packet->GetType() == 8 || packet->GetType() == 9) {
+        if (!videoHeaderSent.load()) {
+          if (IoBuffer* h = CopyVideoHeader()) {
+            if (PublishPacket(h)) videoHeaderSent = true;
+            delete h;
+          }
+        }
+        if (!audioHeaderSent.load()) {
+          if (IoBuffer* h = CopyAudioHeader()) {
+            if (PublishPacket(h)) audioHeaderSent = true;
+            delete h;
+          }
+        }
+      }
+      PublishPacket(packet);
+      delete packet;
+      continue;
+    }
+    if (baseTimestamp.load() == -1) state = kTaskWaiting;
+    SleepMs(3);
+  }
+}

@@ -1,0 +1,200 @@
+#pragma once
+// One task's output on a stream channel. Mode 0 publishes FLV audio and video
+// messages to an RTMP URL (directly, or behind a delay held in memory or in
+// FLV slice files), mode 1 serves them to one TCP client as framed records,
+// mode 2 muxes raw packets into record files. The channel configures,
+// starts, feeds and ticks it; the output's own threads do the work.
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <string>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
+
+#include "core/IoBuffer.h"
+#include "core/PacketQueue.h"
+#include "core/RowRecords.h"
+#include "media/TaskStatus.h"
+
+struct AVCodecContext;
+class File64;
+class Tag;
+class RtmpSession;
+class Recorder;
+
+class StreamOutput {
+ public:
+  enum Mode { kPublish = 0, kRelay = 1, kRecord = 2 };
+
+  // forward: the task row when the task publishes with a delay, else null;
+  // record: the record-task row of a mode-2 output, else null.
+  StreamOutput(int id, const std::string& url, int mode, const ForwardTaskInfo* forward,
+               const RecordTaskInfo* record);
+  ~StreamOutput();
+  StreamOutput(const StreamOutput&) = delete;
+  StreamOutput& operator=(const StreamOutput&) = delete;
+
+  void SetPort(int port) { relayPort = port; }
+  int GetPort() const { return relayPort; }
+  bool IsRunning() const { return running.load(); }
+  int GetMode() const { return mode; }
+  int GetId() const { return id; }
+
+  // Mode 2 only, set by the channel just before Start and never changed
+  // afterwards. The contexts stay the channel's.
+  void SetVideoCodecContext(AVCodecContext* context) { videoCodecContext = context; }
+  void SetAudioCodecContext(AVCodecContext* context) { audioCodecContext = context; }
+  void SetVideoTimeBase(int num, int den) { videoTimeBase = AVRational{num, den}; }
+  void SetAudioTimeBase(int num, int den) { audioTimeBase = AVRational{num, den}; }
+
+  // The AVC and AAC sequence headers this output sends first on every
+  // connection. The output keeps its own copies (Set copies; null forgets).
+  bool HasVideoHeader();
+  bool HasAudioHeader();
+  void SetVideoHeader(const IoBuffer* header);
+  void SetAudioHeader(const IoBuffer* header);
+
+  bool Start();
+  // Takes a copy of the packet (the caller keeps its own) while the output
+  // is connected; drops it silently otherwise.
+  void PushPacket(const IoBuffer* packet);
+  // Once a second: moves the three-second bit-rate window on.
+  void UpdateBitrate();
+  // Refreshes and returns the status block (owned by the output).
+  TaskStatus* CheckStatus();
+
+  // Sends one FLV audio or video tag body on the RTMP connection; the
+  // caller keeps the packet. False (and the connection dropped) on failure.
+  bool PublishPacket(const IoBuffer* packet);
+
+  // Test and diagnostics access.
+  int GetState() const { return state.load(); }
+  bool IsConnected() const { return connected.load(); }
+  int GetAvgKbps() const { return avgKbps.load(); }
+  int QueueSize() const { return queue->Size(); }
+  std::string GetMessage();
+  void SetMessage(const std::string& text);
+  // How long the publisher waits between connection checks and attempts.
+  static constexpr int kReconnectMs = 2000;
+
+ private:
+  // Thread entries: the static start routine calls the member function.
+  static void* SegmentPlayEntry(void* self);
+  static void* PublishEntry(void* self);
+  static void* SegmentEntry(void* self);
+  static void* PumpEntry(void* self);
+  static void* RelayEntry(void* self);
+  static void* RecordEntry(void* self);
+
+  // Publish mode: connection keeper and the sender without file delay.
+  void PublishThread();
+  void PumpThread();
+  bool ConnectPublisher();
+  void DropConnection();
+  // File delay: slice writer and slice player.
+  void SegmentThread();
+  void SegmentPlayThread();
+  void PlaySegment(const std::string& path);
+  bool WriteTag(File64& file, const Tag& tag);
+  // Relay mode.
+  void RelayThread();
+  bool SendAll(IoBuffer* buffer, int socket);
+  // Record mode.
+  void RecordThread();
+  bool OpenRecordFile();
+
+  IoBuffer* TakeFront();
+  void ClearQueue();
+  // Sender side of the queue bound: while the queue spans more than limitMs
+  // the oldest packets are dropped, then video up to the next key frame;
+  // the drops are logged. Returns the number dropped.
+  int DropBacklog(int64_t limitMs);
+  // The bound for this output's queue: never below its delay or slice
+  // length plus a margin.
+  int64_t QueueLimitMs() const;
+  static bool IsVideoKey(const IoBuffer* p);
+
+  bool StartThread(int index, void* (*entry)(void*));
+  void JoinThreads();
+  IoBuffer* CopyVideoHeader();
+  IoBuffer* CopyAudioHeader();
+  int64_t DelayMs() const;
+  // Sleeps up to ms, waking early when the output stops.
+  void SleepWhileRunning(int ms);
+
+  // Thread handles, in join order.
+  enum { kSlicePlayerThread, kPublisherThread, kSliceWriterThread, kPumpThread, kRelayThread, kRecorderThread, kThreadCount };
+  pthread_t threads[kThreadCount];
+  bool threadStarted[kThreadCount] = {};
+
+  std::atomic<bool> running{false};
+  std::atomic<int> state{kTaskIdle};
+  std::string message;           // guarded by messageLock
+  pthread_mutex_t messageLock;
+  // Mode 0 the RTMP URL; mode 2 the path of the file being recorded (empty
+  // until the first file opens; guarded by messageLock); mode 1 empty.
+  std::string url;
+
+  // Bit-rate meter: bits of the last three whole seconds, oldest first.
+  int bitWindow[3] = {0, 0, 0};
+  std::atomic<int> avgKbps{0};
+  std::atomic<int> bitsThisSecond{0};
+
+  int mode;
+  // Packets for the mode's sender. Only the sender takes or frees queued
+  // packets, and only through TakeFront/ClearQueue, so that CheckStatus can
+  // read the front packet's timestamp under queueLock.
+  PacketQueue* queue;
+  pthread_mutex_t queueLock;
+
+  // Own copies of the channel's sequence headers, guarded by headerLock.
+  IoBuffer* videoHeader = nullptr;
+  IoBuffer* audioHeader = nullptr;
+  pthread_mutex_t headerLock;
+
+  TaskStatus status;
+  pthread_mutex_t statusLock;
+  int id;
+
+  // Set when packets were dropped (backlog, new connection): video is held
+  // back until the next key frame so no receiver starts mid-picture.
+  std::atomic<bool> waitKeyFrame{true};
+  std::atomic<bool> videoHeaderSent{false};
+  std::atomic<bool> audioHeaderSent{false};
+
+  // The RTMP connection of mode 0: made by the publisher, used by the
+  // sender, dropped by whichever notices a failure. A fresh session per
+  // connection attempt.
+  RtmpSession* rtmp = nullptr;
+  pthread_mutex_t rtmpLock;
+
+  std::atomic<int64_t> baseTimestamp{-1};
+  std::atomic<bool> connected{false};
+  std::atomic<uint32_t> lastTimestamp{0xFFFFFFFFu};
+  // Tick count (ms) at which delayed playback may begin; all ones unarmed.
+  std::atomic<uint32_t> playDeadline{0xFFFFFFFFu};
+
+  pthread_mutex_t writerLock;     // held by the slice writer for one slice
+  pthread_mutex_t sliceListLock;  // guards sliceList
+  std::list<std::string> sliceList;
+  int64_t playOffset = -1;  // slice player only
+
+  int relayPort = 0;
+  std::atomic<int> relayListenSocket{-1};
+  std::atomic<int> relayClientSocket{-1};
+
+  int recordYear = 0, recordMonth = 0, recordDay = 0;
+  RecordTaskInfo recordTask;    // name, fileType, saveFolder, fileMod, direMod
+  ForwardTaskInfo forwardTask;  // buffer_time, buffer_type, slice_seconds
+
+  AVCodecContext* videoCodecContext = nullptr;
+  AVCodecContext* audioCodecContext = nullptr;
+  AVRational audioTimeBase{0, 1};
+  AVRational videoTimeBase{0, 1};
+  // Record muxer state (mode 2), owned by the recorder thread.
+  Recorder* recorder = nullptr;
+};
