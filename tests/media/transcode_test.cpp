@@ -294,6 +294,8 @@ TEST(TranscodeSession, HostileInputEndsTheSession) {
       {"garbage JSON", {Frame("{width: 320,,")}, false, 0},
       {"JSON that is not an object", {Frame("[320,180]")}, false, 0},
       {"empty header frame", {Frame("")}, false, 0},
+      {"header frame length far above any header", {{0x7f, 0xff, 0xff, 0xff, '{'}}, false, 0},
+      {"disconnect inside the header", {{0, 0, 0, 50, '{', '"'}}, true, 0},
       {"huge record length", {header, audio(0, 10), huge}, false, 1},
       {"truncated record then close", {header, audio(0, 10), truncated}, true, 1},
       {"disconnect inside a record head", {header, audio(0, 10), shortLength}, true, 1},
