@@ -178,8 +178,9 @@ bool CADODataBase::OpenMariaLocked() {
     mysql_options(m, MYSQL_OPT_RECONNECT, &off);
     if (!mysql_real_connect(m, host_.empty() ? nullptr : host_.c_str(), user_.c_str(), password_.c_str(),
                             database_.c_str(), port_, socket_.empty() ? nullptr : socket_.c_str(), 0)) {
-        LogError("cannot connect to database %s on %s: %s", database_.c_str(),
-                 socket_.empty() ? host_.c_str() : socket_.c_str(), mysql_error(m));
+        if (!outage_)
+            LogError("cannot connect to database %s on %s: %s", database_.c_str(),
+                     socket_.empty() ? host_.c_str() : socket_.c_str(), mysql_error(m));
         mysql_close(m);
         return false;
     }
@@ -191,6 +192,7 @@ bool CADODataBase::OpenMySql(const std::string& server, const std::string& datab
                              const std::string& user, const std::string& password) {
     std::lock_guard<std::mutex> g(lock_);
     CloseLocked();
+    outage_ = false;
     SplitServer(server, host_, port_, socket_);
     database_ = database;
     user_ = user;
@@ -203,6 +205,7 @@ bool CADODataBase::OpenMySql(const std::string& server, const std::string& datab
 bool CADODataBase::Open(const std::string& connectionString) {
     std::lock_guard<std::mutex> g(lock_);
     CloseLocked();
+    outage_ = false;
     if (!connectionString.empty()) connectionString_ = connectionString;
     std::string dataSource, server, db, user, password;
     size_t start = 0;
@@ -452,8 +455,11 @@ bool CADODataBase::RunMaria(const std::string& statement, DbResult* result, int*
     if (!mysql_ || MariaLooksDead()) {
         // Nothing of this statement has reached the server yet, so it is safe
         // to run it on a fresh connection.
-        LogWarn("database connection to %s was dropped; reopening it",
-                socket_.empty() ? host_.c_str() : socket_.c_str());
+        // One WARN per outage, not one per statement while the server is away.
+        if (!outage_)
+            LogWarn("database connection to %s was dropped; reopening it",
+                    socket_.empty() ? host_.c_str() : socket_.c_str());
+        outage_ = true;
         if (!OpenMariaLocked()) {
             error = MakeError(CR_SERVER_GONE_ERROR, "SQLSTATE HY000", "MariaDB",
                               "the connection was dropped and could not be reopened");
@@ -461,14 +467,20 @@ bool CADODataBase::RunMaria(const std::string& statement, DbResult* result, int*
         }
     }
     bool sent = false;
-    if (RunMariaOnce(statement, result, newId, error, sent)) return true;
+    if (RunMariaOnce(statement, result, newId, error, sent)) {
+        if (outage_) LogInfo("database connection reopened");
+        outage_ = false;
+        return true;
+    }
     unsigned int code = mysql_errno(mysql_);
     if (code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST) {
         // The statement may have run before the connection broke: never
         // resend it (an insert would be stored twice). Reopen for the next one.
-        LogWarn("database connection to %s was lost during a statement; reopening it",
-                socket_.empty() ? host_.c_str() : socket_.c_str());
-        if (!OpenMariaLocked()) mysql_ = nullptr;
+        if (!outage_)
+            LogWarn("database connection to %s was lost during a statement; reopening it",
+                    socket_.empty() ? host_.c_str() : socket_.c_str());
+        outage_ = true;
+        OpenMariaLocked();
     }
     if (result) *result = DbResult();
     return false;

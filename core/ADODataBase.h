@@ -99,6 +99,7 @@ private:
     st_mysql* mysql_ = nullptr;
     std::string host_, socket_, database_, user_, password_;
     unsigned int port_ = 0;
+    bool outage_ = false;  // the server connection broke and is not back yet
     std::string connectionString_;
     std::string lastError_;
 };

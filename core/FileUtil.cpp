@@ -451,6 +451,9 @@ bool ShellFileOperation::Run() {
 // ---------------------------------------------------------------- FileUtil
 
 bool FileUtil::DeleteFolderContents(const std::string& folder) {
+  // An empty text would name the root (or the current folder): nothing to
+  // empty there. A root given by name is taken as meant.
+  if (folder.empty()) return true;
   std::string dir = StripTrailingSeps(folder);
   std::vector<Entry> entries;
   ListFolder(dir.empty() ? "/" : dir, entries);
@@ -614,6 +617,7 @@ bool FileUtil::CopyFolderContents(const std::string& source, const std::string& 
 }
 
 bool FileUtil::DeleteFolderContentsExcept(const std::string& folder, const std::string& keepName) {
+  if (folder.empty()) return true;
   std::string dir = StripTrailingSeps(folder);
   std::vector<Entry> entries;
   ListFolder(dir, entries);
@@ -631,6 +635,7 @@ bool FileUtil::DeleteFolderContentsExcept(const std::string& folder, const std::
 }
 
 bool FileUtil::DeleteFolderContentsExceptExtension(const std::string& folder, const std::string& keepExtension) {
+  if (folder.empty()) return true;
   std::string dir = StripTrailingSeps(folder);
   std::vector<Entry> entries;
   ListFolder(dir, entries);

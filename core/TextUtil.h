@@ -36,8 +36,17 @@ const char* FormatDuration(uint32_t ms);
 // that did not fit, when destSize is too small (3 * length + 1 always fits).
 bool EscapeUri(char* dest, size_t destSize, const char* source);
 std::string EscapeUri(const std::string& source);
+// The two-argument form for a character array, whose size is known.
+template <size_t N>
+bool EscapeUri(char (&dest)[N], const char* source) {
+  return EscapeUri(dest, N, source);
+}
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" from a generator seeded with the
 // current time, each character one of the fifteen symbols 0-9 and A-E.
 // dest must hold 39 bytes; false (nothing written) when destSize is smaller.
 bool MakeRandomGuidText(char* dest, size_t destSize);
+template <size_t N>
+bool MakeRandomGuidText(char (&dest)[N]) {
+  return MakeRandomGuidText(dest, N);
+}

@@ -409,3 +409,38 @@ int H264Frame::GetFrameType(const uint8_t* bytes, int length) {
   // The first slice of a picture starts at macroblock 0.
   return (nalType == 1 || nalType == 2 || nalType == 5) && firstMb == 0 ? 1 : 0;
 }
+
+IoBuffer* H264Frame::WithStartCode(const uint8_t* bytes, int length) {
+  IoBuffer* b = new IoBuffer(length + 5);
+  if (!bytes || length <= 0) return b;
+  bool has = length >= 4 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0 && bytes[3] == 1;
+  if (!has && length >= 4) b->WriteUInt32(1);
+  b->Write(bytes, length);
+  return b;
+}
+
+IoBuffer* H264Frame::BuildAccessUnit(const uint8_t* bytes, int length, int kind) const {
+  if (!bytes || length <= 0) return nullptr;
+  int start = FindStartCode(bytes, length, 0);
+  if (start < 0) return nullptr;
+  if (start > 0 && bytes[start - 1] == 0) --start;  // keep a 4-byte code whole
+  bool hasAud = false, hasSps = false, hasPps = false;
+  for (int sc = FindStartCode(bytes, length, start); sc >= 0 && sc + 3 < length;
+       sc = FindStartCode(bytes, length, sc + 3)) {
+    int type = bytes[sc + 3] & 0x1f;
+    hasAud |= type == 9;
+    hasSps |= type == 7;
+    hasPps |= type == 8;
+  }
+  IoBuffer* au = new IoBuffer(length - start + 64 + (sps ? sps->GetSize() : 0) + (pps ? pps->GetSize() : 0));
+  if (!hasAud) {
+    const uint8_t aud[] = {0, 0, 0, 1, 0x09, 0xF0};
+    au->Write(aud, sizeof(aud));
+  }
+  if (kind == kKey) {
+    if (!hasSps && sps) au->Write(sps->GetData(), sps->GetSize());
+    if (!hasPps && pps) au->Write(pps->GetData(), pps->GetSize());
+  }
+  au->Write(bytes + start, length - start);
+  return au;
+}

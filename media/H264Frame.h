@@ -55,6 +55,18 @@ class H264Frame {
   // buffer does not start with a start code.
   static int StartCodeLength(const uint8_t* bytes, int length);
 
+  // A copy that starts with 00 00 00 01 (put in front when missing);
+  // buffers shorter than 4 bytes are copied as they are.
+  static IoBuffer* WithStartCode(const uint8_t* bytes, int length);
+  // An access unit ready for a decoder that starts cold: from the first
+  // start code on, behind an access unit delimiter when it has none and,
+  // for a key picture (kind kKey), behind the stored SPS and PPS when it
+  // lacks them. Null when there is no start code.
+  IoBuffer* BuildAccessUnit(const uint8_t* bytes, int length, int kind) const;
+  IoBuffer* BuildAccessUnit(const IoBuffer& unit, int kind) const {
+    return BuildAccessUnit(unit.GetData(), unit.GetSize(), kind);
+  }
+
   int GetProfileIdc() const { return profile_idc; }
   int GetLevelIdc() const { return level_idc; }
   int GetNumUnitsInTick() const { return num_units_in_tick; }

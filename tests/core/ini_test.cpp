@@ -257,3 +257,37 @@ TEST(ProgramPaths, FolderOfExecutableAndConfig) {
   EXPECT_EQ(ini.GetInt("RECORD", "DEFAULT_FILE_TYPE", 1), 1);
   SetAppDir("");
 }
+
+TEST(IniFile, ConcurrentWritersLoseNoUpdate) {
+  vvtest::TempDir dir;
+  std::string path = dir.file("c.ini");
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t)
+    writers.emplace_back([&path, t] {
+      CIniFileEx ini(path);
+      for (int i = 0; i < 25; ++i) ini.WriteInt("S" + std::to_string(t % 2), "K" + std::to_string(t * 100 + i), i);
+    });
+  for (auto& w : writers) w.join();
+  CIniFileEx ini(path);
+  for (int t = 0; t < 4; ++t)
+    for (int i = 0; i < 25; ++i)
+      EXPECT_EQ(ini.GetInt("S" + std::to_string(t % 2), "K" + std::to_string(t * 100 + i), -1), i) << t << " " << i;
+}
+
+TEST(IniFile, NameListsStopAtTheirBlock) {
+  // Names are handed over in 16384 characters, each with its zero and the
+  // list with an empty name: 2730 names of five characters fit, no more.
+  vvtest::TempDir dir;
+  std::string text;
+  char name[16];
+  for (int i = 0; i < 3000; ++i) {
+    snprintf(name, sizeof(name), "S%04d", i);
+    text += std::string("[") + name + "]\nK=1\n";
+  }
+  WriteText(dir.file("many.ini"), text);
+  std::vector<std::string> names;
+  EXPECT_TRUE(CIniFileEx(dir.file("many.ini")).GetSectionNames(names));
+  ASSERT_EQ(names.size(), 2730u);
+  EXPECT_EQ(names.front(), "S0000");
+  EXPECT_EQ(names.back(), "S2729");
+}

@@ -354,18 +354,18 @@ TEST(PullCommand, PollIsBounded) {
 TEST(PullCommand, StartPullFailures) {
   FakeIxoEngine engine;
   IxoLinkOptions o = PullServer::Options();
-  o.relayFirstPort = 41000;
+  o.relayFirstPort = 16000;
   PullServer server(engine, o);
   engine.SetInsertFails(true);
   EXPECT_EQ(server.Command("StartPull", R"({"url":"udp://a"})"), ExpectedReply("error", 0, 0, "save pull error"));
   EXPECT_TRUE(engine.Starts().empty());
   engine.SetInsertFails(false);
-  EXPECT_FALSE(IsPortReserved(41000));
+  EXPECT_FALSE(IsPortReserved(16000));
 
   std::vector<int> taken;
-  for (int p; (p = ReserveFreePort(41000)) != 0;) taken.push_back(p);
+  for (int p; (p = ReserveFreePort(16000)) != 0;) taken.push_back(p);
   EXPECT_FALSE(taken.empty());
-  EXPECT_LE(taken.back(), 41999);
+  EXPECT_LE(taken.back(), 16999);
   EXPECT_EQ(server.Command("StartPull", R"({"url":"udp://a"})"), ExpectedReply("error", 0, 0, "no free port"));
   EXPECT_TRUE(engine.Starts().empty());
   EXPECT_EQ(engine.RowCount(), 0u);

@@ -230,3 +230,52 @@ TEST(H264Frame, ResetTakesTheNextStreamsParameterSets) {
   EXPECT_EQ(frame.GetWidth(), 640);
   EXPECT_EQ(frame.GetHeight(), 480);
 }
+
+TEST(H264Frame, AccessUnitsForAColdDecoder) {
+  H264Frame frame;
+  std::vector<uint8_t> ps = kSps720;
+  ps.insert(ps.end(), kPps.begin(), kPps.end());
+  frame.Parse(ps.data(), static_cast<int>(ps.size()));
+  ASSERT_TRUE(frame.HasParameterSets());
+  while (IoBuffer* u = frame.TakeNalUnit()) delete u;
+
+  const std::vector<uint8_t> aud = {0, 0, 0, 1, 0x09, 0xF0};
+  const std::vector<uint8_t> idr = {0x00, 0x00, 0x00, 0x01, 0x65, 0x88, 0x84, 0x00};
+  const std::vector<uint8_t> p = {0x00, 0x00, 0x01, 0x41, 0x9A, 0x00, 0x10};
+  auto cat = [](std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> r;
+    for (auto& x : parts) r.insert(r.end(), x.begin(), x.end());
+    return r;
+  };
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> in;
+    int kind;
+    std::vector<uint8_t> out;
+  } cases[] = {
+      {"key picture gets delimiter and parameter sets", idr, H264Frame::kKey, cat({aud, kSps720, kPps, idr})},
+      {"inter picture gets the delimiter only", p, H264Frame::kInter, cat({aud, p})},
+      {"complete unit stays as it is", cat({aud, kSps720, kPps, idr}), H264Frame::kKey,
+       cat({aud, kSps720, kPps, idr})},
+      {"bytes before the first start code are skipped", cat({{0x55, 0x66}, p}), H264Frame::kInter, cat({aud, p})},
+  };
+  for (const Case& c : cases) {
+    IoBuffer* au = frame.BuildAccessUnit(c.in.data(), static_cast<int>(c.in.size()), c.kind);
+    ASSERT_NE(au, nullptr) << c.name;
+    EXPECT_EQ(std::vector<uint8_t>(au->GetData(), au->GetData() + au->GetSize()), c.out) << c.name;
+    delete au;
+  }
+  const uint8_t junk[] = {1, 2, 3, 4, 5};
+  EXPECT_EQ(frame.BuildAccessUnit(junk, sizeof(junk), H264Frame::kKey), nullptr);
+
+  struct Sc {
+    std::vector<uint8_t> in, out;
+  } scs[] = {{{0x65, 0x11, 0x22, 0x33}, {0, 0, 0, 1, 0x65, 0x11, 0x22, 0x33}},
+             {{0, 0, 0, 1, 0x41}, {0, 0, 0, 1, 0x41}},
+             {{0x65, 0x11}, {0x65, 0x11}}};
+  for (const Sc& c : scs) {
+    IoBuffer* b = H264Frame::WithStartCode(c.in.data(), static_cast<int>(c.in.size()));
+    EXPECT_EQ(std::vector<uint8_t>(b->GetData(), b->GetData() + b->GetSize()), c.out);
+    delete b;
+  }
+}

@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,7 +52,15 @@ bool MariaDbServer::Start(std::string* error) {
   }
   data_ = dir_->file("data");
   socket_ = dir_->file("mysqld.sock");
+  // A private tmpdir too: a starting server deletes every temporary table
+  // file it finds in its tmpdir, including those of other servers.
+  tmp_ = dir_->file("tmp");
+  if (mkdir(tmp_.c_str(), 0700) != 0) {
+    if (error) *error = "cannot create the server's tmpdir";
+    return false;
+  }
   std::string install = "mariadb-install-db --no-defaults --datadir=" + ShellQuote(data_) +
+                        " --tmpdir=" + ShellQuote(tmp_) +
                         " --auth-root-authentication-method=socket --auth-root-socket-user=" +
                         ShellQuote(CurrentUser()) + " --skip-test-db";
   if (geteuid() == 0) install += " --user=root";
@@ -98,6 +107,7 @@ bool MariaDbServer::Launch(std::string* error) {
   std::vector<std::string> args = {"mariadbd",
                                    "--no-defaults",
                                    "--datadir=" + data_,
+                                   "--tmpdir=" + tmp_,
                                    "--socket=" + socket_,
                                    "--port=" + std::to_string(port_),
                                    "--bind-address=127.0.0.1",

@@ -51,7 +51,7 @@ class MariaDbServer {
   void WaitExit(int seconds);
 
   std::unique_ptr<TempDir> dir_;
-  std::string data_, socket_;
+  std::string data_, socket_, tmp_;
   int port_ = 0;
   pid_t pid_ = -1;
 };
