@@ -281,8 +281,9 @@ void ExpectStream(const std::string& flv, const std::string& video, const std::s
       audioEnd = std::max(audioEnd, pts + dur);
     }
   }
-  if (!audio.empty())
+  if (!audio.empty()) {
     EXPECT_LT(std::labs(videoEnd - audioEnd), 100) << "video ends " << videoEnd << ", audio " << audioEnd;
+  }
   if (maxVideoKbps > 0 && videoEnd > 0) {
     double kbps = videoBytes * 8.0 / videoEnd;
     EXPECT_LT(kbps, maxVideoKbps * 1.5);
