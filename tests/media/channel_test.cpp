@@ -27,6 +27,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "media/RelayLink.h"
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
 #include "tests/tools/TestUtil.h"
@@ -174,6 +175,104 @@ std::string MakeSource(const TempDir& dir, const std::string& name, double secon
   return file;
 }
 
+
+// A relay client: connects to the relay port and keeps every record.
+class RelayClient {
+ public:
+  struct Record {
+    uint32_t ts;
+    int kind;
+    std::vector<uint8_t> body;
+  };
+  explicit RelayClient(int port) {
+    reader = std::thread([this, port] { Run(port); });
+  }
+  ~RelayClient() {
+    stop = true;
+    if (reader.joinable()) reader.join();
+  }
+  std::vector<Record> Take() {
+    stop = true;
+    if (reader.joinable()) reader.join();
+    return records;
+  }
+  bool Connected() const { return connected.load(); }
+  size_t Count() {
+    std::lock_guard<std::mutex> l(m);
+    return records.size();
+  }
+
+ private:
+  void Run(int port) {
+    int fd = -1;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!stop && std::chrono::steady_clock::now() < until) {
+      fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<uint16_t>(port));
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) break;
+      close(fd);
+      fd = -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (fd < 0) return;
+    connected = true;
+    timeval tv{0, 100000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    std::vector<uint8_t> buf;
+    uint8_t chunk[65536];
+    while (!stop) {
+      ssize_t n = recv(fd, chunk, sizeof(chunk), 0);
+      if (n == 0) break;
+      if (n < 0) continue;
+      buf.insert(buf.end(), chunk, chunk + n);
+      size_t pos = 0;
+      while (buf.size() - pos >= 9) {
+        uint32_t len = (uint32_t(buf[pos + 5]) << 24) | (uint32_t(buf[pos + 6]) << 16) |
+                       (uint32_t(buf[pos + 7]) << 8) | buf[pos + 8];
+        if (buf.size() - pos - 9 < len) break;
+        Record r;
+        r.ts = (uint32_t(buf[pos]) << 24) | (uint32_t(buf[pos + 1]) << 16) | (uint32_t(buf[pos + 2]) << 8) |
+               buf[pos + 3];
+        r.kind = buf[pos + 4];
+        r.body.assign(buf.begin() + pos + 9, buf.begin() + pos + 9 + len);
+        {
+          std::lock_guard<std::mutex> l(m);
+          records.push_back(std::move(r));
+        }
+        pos += 9 + len;
+      }
+      buf.erase(buf.begin(), buf.begin() + pos);
+    }
+    close(fd);
+  }
+
+  std::atomic<bool> stop{false};
+  std::atomic<bool> connected{false};
+  std::mutex m;
+  std::vector<Record> records;
+  std::thread reader;
+};
+
+// Writes relay records as an FLV file, the way a receiver would store them.
+void WriteFlv(const std::string& path, const std::vector<RelayClient::Record>& records) {
+  std::ofstream f(path, std::ios::binary);
+  const uint8_t head[] = {'F', 'L', 'V', 1, 5, 0, 0, 0, 9, 0, 0, 0, 0};
+  f.write(reinterpret_cast<const char*>(head), sizeof(head));
+  for (const auto& r : records) {
+    uint32_t n = static_cast<uint32_t>(r.body.size());
+    uint8_t type = r.kind == 1 ? 9 : 8;
+    uint8_t h[11] = {type, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n), uint8_t(r.ts >> 16),
+                     uint8_t(r.ts >> 8), uint8_t(r.ts), uint8_t(r.ts >> 24), 0, 0, 0};
+    f.write(reinterpret_cast<const char*>(h), 11);
+    f.write(reinterpret_cast<const char*>(r.body.data()), n);
+    uint32_t prev = n + 11;
+    uint8_t p[4] = {uint8_t(prev >> 24), uint8_t(prev >> 16), uint8_t(prev >> 8), uint8_t(prev)};
+    f.write(reinterpret_cast<const char*>(p), 4);
+  }
+}
 
 struct Probe {
   std::string video, audio;  // ffprobe's csv lines of each stream
@@ -415,5 +514,62 @@ TEST(StreamChannel, PublishesPassThroughAndSubStreamChannels) {
     ASSERT_TRUE(vvtest::WaitFor([&] { return access(flv.c_str(), R_OK) == 0; }, std::chrono::seconds(3)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ExpectStream(flv, c.video, c.audio, c.kbps);
+  }
+}
+
+TEST(StreamChannel, RelaysPassThroughAndSubStreamChannels) {
+  TempDir dir("vvch");
+  std::string src = MakeSource(dir, "src.mp4", 2.0, "640x360", "-bf 2");
+  SubStreamInfo sub = SubStream320();
+  struct Case {
+    const char* name;
+    const SubStreamInfo* settings;
+    std::string video, audio;
+  } cases[] = {
+      {"pass", nullptr, "h264,640,360,50\n", "aac,44100,2\n"},
+      {"sub", &sub, "h264,320,180,50\n", "aac,22050,1\n"},
+  };
+  SetRelayBindAddress("127.0.0.1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileInput in(src);
+    ASSERT_TRUE(in.Ok());
+    StreamChannel* ch = new StreamChannel(11, c.settings);
+    ch->SetOwner(&in);
+    int port = vvtest::FreePort();
+    StreamOutput* out = new StreamOutput(21, "", StreamOutput::kRelay, nullptr, nullptr);
+    out->SetPort(port);
+    ch->AddOutput(21, StreamChannel::kStreamOutput, out);
+    ch->SetUpCodecs();
+    ASSERT_TRUE(ch->Start());
+    RelayClient client(port);
+    in.SetStarted();  // the output starts and listens once the input is open
+    ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(5)));
+    in.Play(ch, 4.0);
+    in.Join();
+    size_t last = 0;
+    vvtest::WaitFor([&] {
+      size_t n = client.Count();
+      bool still = n == last && n > 0;
+      last = n;
+      return still;
+    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+    auto records = client.Take();
+    delete ch;
+    // Each sequence header comes first for its kind: AVC 17 00, AAC AF 00.
+    int firstVideo = -1, firstAudio = -1;
+    for (size_t i = 0; i < records.size(); ++i) {
+      if (records[i].kind == 1 && firstVideo < 0) firstVideo = static_cast<int>(i);
+      if (records[i].kind == 0 && firstAudio < 0) firstAudio = static_cast<int>(i);
+    }
+    ASSERT_GE(firstVideo, 0);
+    ASSERT_GE(firstAudio, 0);
+    EXPECT_EQ(records[firstVideo].body[0], 0x17);
+    EXPECT_EQ(records[firstVideo].body[1], 0x00);
+    EXPECT_EQ(records[firstAudio].body[0], 0xaf);
+    EXPECT_EQ(records[firstAudio].body[1], 0x00);
+    std::string flv = dir.file(std::string(c.name) + ".flv");
+    WriteFlv(flv, records);
+    ExpectStream(flv, c.video, c.audio);
   }
 }
