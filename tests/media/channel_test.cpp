@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,14 +51,16 @@ class FileInput : public StreamChannelOwner {
       AVStream* st = fmt->streams[i];
       if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && videoIndex < 0) {
         videoIndex = static_cast<int>(i);
-        videoCtx = avcodec_alloc_context3(nullptr);
-        avcodec_parameters_to_context(videoCtx, st->codecpar);
-        videoCtx->framerate = st->r_frame_rate;
         const AVBitStreamFilter* f = av_bsf_get_by_name("h264_mp4toannexb");
         av_bsf_alloc(f, &bsf);
         avcodec_parameters_copy(bsf->par_in, st->codecpar);
         bsf->time_base_in = st->time_base;
         av_bsf_init(bsf);
+        // What channels see matches the Annex B packets: the filter's
+        // output parameters, extradata included.
+        videoCtx = avcodec_alloc_context3(nullptr);
+        avcodec_parameters_to_context(videoCtx, bsf->par_out);
+        videoCtx->framerate = st->r_frame_rate;
       } else if (st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && audioIndex < 0) {
         audioIndex = static_cast<int>(i);
         audioCtx = avcodec_alloc_context3(nullptr);
@@ -362,15 +366,17 @@ void ExpectStream(const std::string& flv, const std::string& video, const std::s
   EXPECT_EQ(p.errors, "");
   EXPECT_EQ(p.video, video);
   EXPECT_EQ(p.audio, audio);
-  auto pk = vvtest::Run("ffprobe -v error -show_entries packet=codec_type,pts,dts,duration,size -of csv=p=0 " +
-                        ShellQuote(flv));
+  auto pk = vvtest::Run("ffprobe -v error -show_entries packet=codec_type,pts_time,dts_time,duration_time,size "
+                        "-of csv=p=0 " + ShellQuote(flv));
   std::istringstream lines(pk.output);
   std::string line;
-  long lastVideoDts = -1, videoEnd = 0, audioEnd = 0, videoBytes = 0;
+  long lastVideoDts = -1000000, videoEnd = 0, audioEnd = 0, videoBytes = 0;
   while (std::getline(lines, line)) {
     char kind[16] = {};
-    long pts = 0, dts = 0, dur = 0, size = 0;
-    if (sscanf(line.c_str(), "%15[^,],%ld,%ld,%ld,%ld", kind, &pts, &dts, &dur, &size) < 5) continue;
+    double ptsS = 0, dtsS = 0, durS = 0;
+    long size = 0;
+    if (sscanf(line.c_str(), "%15[^,],%lf,%lf,%lf,%ld", kind, &ptsS, &dtsS, &durS, &size) < 5) continue;
+    long pts = std::lround(ptsS * 1000), dts = std::lround(dtsS * 1000), dur = std::lround(durS * 1000);
     if (std::string(kind) == "video") {
       EXPECT_GT(dts, lastVideoDts);
       lastVideoDts = dts;
@@ -571,5 +577,55 @@ TEST(StreamChannel, RelaysPassThroughAndSubStreamChannels) {
     std::string flv = dir.file(std::string(c.name) + ".flv");
     WriteFlv(flv, records);
     ExpectStream(flv, c.video, c.audio);
+  }
+}
+
+TEST(StreamChannel, RecordsWhatTheInputCarries) {
+  // Record outputs get the raw packets, with pts and dts in the input's
+  // time bases and the codec contexts the channel hands them.
+  TempDir dir("vvch");
+  std::string src = MakeSource(dir, "src.mp4", 2.0, "640x360", "-bf 2");
+  struct Case {
+    const char* name;
+    int fileType;
+    const char* ext;
+    std::string video, audio;
+  } cases[] = {
+      {"mp4", 2, ".mp4", "h264,640,360,50\n", "aac,44100,2\n"},
+      {"flv", 1, ".flv", "h264,640,360,50\n", "aac,44100,2\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = dir.file(c.name);
+    mkdir(folder.c_str(), 0755);
+    FileInput in(src);
+    ASSERT_TRUE(in.Ok());
+    StreamChannel* ch = new StreamChannel(13, nullptr);
+    ch->SetOwner(&in);
+    RecordTaskInfo task;
+    task.name = "cam";
+    task.fileType = c.fileType;
+    task.saveFolder = folder;
+    task.fileMod = 0;  // the end of the input closes the file
+    task.direMod = 1;  // straight into the folder
+    StreamOutput* out = new StreamOutput(23, "", StreamOutput::kRecord, nullptr, &task);
+    ch->AddOutput(23, StreamChannel::kRecordOutput, out);
+    ch->SetUpCodecs();
+    ASSERT_TRUE(ch->Start());
+    in.SetStarted();
+    ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsRunning(); }, std::chrono::seconds(5)));
+    in.Play(ch, 4.0);
+    in.Join();
+    std::string file;
+    ASSERT_TRUE(vvtest::WaitFor([&] {
+      auto r = vvtest::Run("ls " + ShellQuote(folder) + " | grep '^cam_.*" + c.ext + "$'");
+      file = r.output.substr(0, r.output.find('\n'));
+      return !file.empty();
+    }, std::chrono::seconds(10)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    vvtest::WaitFor([&] { return out->QueueSize() == 0; }, std::chrono::seconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    delete ch;  // the recorder finishes its file
+    ExpectStream(folder + "/" + file, c.video, c.audio);
   }
 }
