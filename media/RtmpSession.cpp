@@ -218,6 +218,16 @@ void RtmpSession::Close() {
   if (rtmp) RTMP_Close(rtmp);
 }
 
+void RtmpSession::CloseLost() {
+  socketFd = -1;
+  if (!rtmp) return;
+  if (rtmp->m_sb.sb_socket >= 0) {
+    close(rtmp->m_sb.sb_socket);
+    rtmp->m_sb.sb_socket = -1;
+  }
+  RTMP_Close(rtmp);
+}
+
 void RtmpSession::Abort() {
   aborted = true;
   int fd = socketFd.load();
