@@ -85,6 +85,9 @@ RtmpSession::~RtmpSession() {
 }
 
 bool RtmpSession::SetupURL(const std::string& url) {
+  // The library would drop what it parsed from the previous URL without
+  // freeing it; closing releases it.
+  if (urlCopy) Close();
   free(urlCopy);
   urlCopy = strdup(url.c_str());
   if (!urlCopy) return false;
