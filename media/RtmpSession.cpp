@@ -204,6 +204,13 @@ bool RtmpSession::SendMessage(int messageType, int chunkStreamId, uint32_t times
 
 bool RtmpSession::IsConnected() const { return RTMP_IsConnected(rtmp) != 0; }
 
+bool RtmpSession::PeerClosed() const {
+  if (!RTMP_IsConnected(rtmp)) return true;
+  pollfd p{RTMP_Socket(rtmp), POLLRDHUP, 0};
+  if (poll(&p, 1, 0) <= 0) return false;
+  return (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 int RtmpSession::StreamId() const { return rtmp->m_stream_id; }
 
 void RtmpSession::Close() {

@@ -42,6 +42,9 @@ class RtmpSession {
   bool SendMessage(int messageType, int chunkStreamId, uint32_t timestamp, const uint8_t* body,
                    uint32_t size);
   bool IsConnected() const;
+  // The server closed the connection or the socket failed (checked without
+  // reading, so it is safe beside a sender).
+  bool PeerClosed() const;
   void Close();
   // Ends a connect or send that is blocked on the socket, from another
   // thread (the call in progress then fails).

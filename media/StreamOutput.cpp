@@ -420,6 +420,14 @@ void StreamOutput::PublishThread() {
         waitKeyFrame = true;
         connected = true;
       }
+    } else {
+      pthread_mutex_lock(&rtmpLock);
+      bool gone = rtmp && rtmp->PeerClosed();
+      pthread_mutex_unlock(&rtmpLock);
+      if (gone) {
+        LogWarn("output %d: the server closed the connection to %s", id, url.c_str());
+        MarkConnectionLost();
+      }
     }
     SleepWhileRunning(kReconnectMs);
   }
@@ -427,6 +435,18 @@ void StreamOutput::PublishThread() {
   if (rtmp) rtmp->Close();
   pthread_mutex_unlock(&rtmpLock);
   connected = false;
+}
+
+void StreamOutput::MarkConnectionLost() {
+  pthread_mutex_lock(&rtmpLock);
+  if (rtmp) rtmp->Close();
+  pthread_mutex_unlock(&rtmpLock);
+  connected = false;
+  baseTimestamp = -1;
+  videoHeaderSent = false;
+  audioHeaderSent = false;
+  playDeadline = 0xFFFFFFFFu;
+  flushQueue = true;
 }
 
 void StreamOutput::DropConnection() {
@@ -468,6 +488,7 @@ void StreamOutput::PumpThread() {
   const uint64_t delay = static_cast<uint64_t>(DelayMs());
   const int64_t limit = QueueLimitMs();
   while (running.load()) {
+    if (flushQueue.exchange(false)) ClearQueue();
     IoBuffer* front = queue->Front();
     if (!front) {
       SleepMs(3);

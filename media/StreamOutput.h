@@ -95,6 +95,9 @@ class StreamOutput {
   void PumpThread();
   bool ConnectPublisher();
   void DropConnection();
+  // The publisher's side of a lost connection: the sender empties the
+  // queue at its next turn (flushQueue).
+  void MarkConnectionLost();
   // File delay: slice writer and slice player.
   void SegmentThread();
   void SegmentPlayThread();
@@ -163,6 +166,7 @@ class StreamOutput {
   // Set when packets were dropped (backlog, new connection): video is held
   // back until the next key frame so no receiver starts mid-picture.
   std::atomic<bool> waitKeyFrame{true};
+  std::atomic<bool> flushQueue{false};
   std::atomic<bool> videoHeaderSent{false};
   std::atomic<bool> audioHeaderSent{false};
 

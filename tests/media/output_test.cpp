@@ -1,0 +1,410 @@
+// Stream output: intake, meter, status, and RTMP publishing against a real
+// nginx-rtmp server.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "media/StreamOutput.h"
+#include "tests/media/FlvTags.h"
+#include "tests/tools/NginxRtmp.h"
+#include "tests/tools/TestUtil.h"
+
+using namespace vvtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+IoBuffer* MakePacket(int type, int64_t ts, int bytes, uint8_t first = 0x27) {
+  IoBuffer* p = new IoBuffer(bytes);
+  for (int i = 0; i < bytes; ++i) p->WriteUInt8(i == 0 ? first : 1);
+  p->SetType(type);
+  p->SetTimestamp(ts);
+  return p;
+}
+
+IoBuffer* FromTag(const FlvTag& t) {
+  IoBuffer* p = new IoBuffer(static_cast<int>(t.body.size()) + 1);
+  p->Write(t.body.data(), static_cast<int>(t.body.size()));
+  p->SetType(t.type);
+  p->SetTimestamp(t.timestamp);
+  return p;
+}
+
+struct Media {
+  std::vector<FlvTag> tags;
+  const FlvTag* videoHeader = nullptr;
+  const FlvTag* audioHeader = nullptr;
+};
+
+// Hands the media's headers to the output and pushes its frames in real
+// time (speed times faster), offset by base milliseconds.
+void Feed(StreamOutput& out, const Media& m, double speed = 1.0, int64_t base = 0,
+          const std::function<bool()>& keepGoing = [] { return true; }) {
+  if (m.videoHeader) {
+    std::unique_ptr<IoBuffer> h(FromTag(*m.videoHeader));
+    out.SetVideoHeader(h.get());
+  }
+  if (m.audioHeader) {
+    std::unique_ptr<IoBuffer> h(FromTag(*m.audioHeader));
+    out.SetAudioHeader(h.get());
+  }
+  auto start = std::chrono::steady_clock::now();
+  for (const FlvTag& t : m.tags) {
+    if ((t.type != 8 && t.type != 9) || t.IsSequenceHeader()) continue;
+    if (!keepGoing()) break;
+    auto due = start + std::chrono::milliseconds(static_cast<int64_t>(t.timestamp / speed));
+    std::this_thread::sleep_until(due);
+    std::unique_ptr<IoBuffer> p(FromTag(t));
+    p->SetTimestamp(p->GetTimestamp() + base);
+    out.PushPacket(p.get());
+  }
+}
+
+Media LoadMedia(const std::string& dir, double seconds) {
+  Media m;
+  m.tags = MakeFlvSource(dir, seconds);
+  for (const FlvTag& t : m.tags) {
+    if (t.IsSequenceHeader() && t.type == 9 && !m.videoHeader) m.videoHeader = &t;
+    if (t.IsSequenceHeader() && t.type == 8 && !m.audioHeader) m.audioHeader = &t;
+  }
+  return m;
+}
+
+struct Probe {
+  std::string codecs;  // "h264,aac" in stream order as ffprobe lists them
+  int videoPackets = 0;
+  int audioPackets = 0;
+  bool dtsMonotonic = true;
+  bool decodesClean = false;
+  std::string raw;
+};
+
+Probe ProbeFile(const std::string& path) {
+  Probe p;
+  auto streams = Run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + ShellQuote(path));
+  for (char c : streams.output) p.codecs += c == '\n' ? ',' : c;
+  if (!p.codecs.empty() && p.codecs.back() == ',') p.codecs.pop_back();
+  auto packets =
+      Run("ffprobe -v error -show_entries packet=codec_type,dts -of csv=p=0 " + ShellQuote(path));
+  p.raw = packets.output;
+  long lastV = -1000000, lastA = -1000000;
+  size_t pos = 0;
+  while (pos < packets.output.size()) {
+    size_t end = packets.output.find('\n', pos);
+    if (end == std::string::npos) end = packets.output.size();
+    std::string line = packets.output.substr(pos, end - pos);
+    pos = end + 1;
+    size_t comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    std::string kind = line.substr(0, comma);
+    long dts = atol(line.c_str() + comma + 1);
+    long& last = kind == "video" ? lastV : lastA;
+    if (dts < last) p.dtsMonotonic = false;
+    last = dts;
+    (kind == "video" ? p.videoPackets : p.audioPackets)++;
+  }
+  auto dec = Run("ffmpeg -nostdin -v error -i " + ShellQuote(path) + " -f null - 2>&1");
+  p.decodesClean = dec.status == 0 && dec.output.empty();
+  if (!p.decodesClean) p.raw += dec.output;
+  return p;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ without a server
+
+TEST(StreamOutputTest, PushWhileNotConnectedChangesNothing) {
+  StreamOutput out(5, "rtmp://127.0.0.1:1/live/x", StreamOutput::kPublish, nullptr, nullptr);
+  std::unique_ptr<IoBuffer> header(MakePacket(9, 0, 10, 0x17));
+  out.SetVideoHeader(header.get());
+  std::unique_ptr<IoBuffer> p(MakePacket(9, 40, 384));
+  out.PushPacket(p.get());
+  std::unique_ptr<IoBuffer> eos(MakePacket(3, 0, 0));
+  out.PushPacket(eos.get());
+  out.UpdateBitrate();
+  EXPECT_EQ(out.QueueSize(), 0);
+  EXPECT_EQ(out.GetAvgKbps(), 0);
+  // An end of stream pushed while not connected keeps the stored header.
+  EXPECT_TRUE(out.HasVideoHeader());
+  EXPECT_EQ(out.CheckStatus()->delay, 0);
+}
+
+TEST(StreamOutputTest, StatusByModeWithoutConnection) {
+  struct Case {
+    int mode;
+    bool start;
+    int state;
+    const char* message;
+  } cases[] = {
+      {StreamOutput::kPublish, false, kTaskFailed, "pull stream error"},
+      {StreamOutput::kRelay, false, kTaskFailed, "send IXO stream error because haven't stream"},
+      {StreamOutput::kRecord, false, kTaskIdle, "pull stream error"},
+      {7, false, kTaskIdle, ""},
+  };
+  for (const Case& c : cases) {
+    StreamOutput out(1, "", c.mode, nullptr, nullptr);
+    TaskStatus* s = out.CheckStatus();
+    EXPECT_EQ(s->state, c.state) << "mode " << c.mode;
+    EXPECT_EQ(s->message, c.message) << "mode " << c.mode;
+    EXPECT_EQ(s->rate, 0);
+    EXPECT_TRUE(s->sliceList.empty());
+  }
+  StreamOutput rec(1, "", StreamOutput::kRecord, nullptr, nullptr);
+  EXPECT_EQ(rec.CheckStatus()->fileSize, -1);
+}
+
+TEST(StreamOutputTest, RefusedConnectionReportsPushErrorAndStopsQuickly) {
+  int port = FreePort();  // nothing listens there
+  auto out = std::make_unique<StreamOutput>(3, "rtmp://127.0.0.1:" + std::to_string(port) + "/live/s",
+                                            StreamOutput::kPublish, nullptr, nullptr);
+  out->Start();
+  std::this_thread::sleep_for(300ms);
+  TaskStatus* s = out->CheckStatus();
+  EXPECT_EQ(s->state, kTaskFailed);
+  EXPECT_EQ(s->message, "push stream error");
+  auto t0 = std::chrono::steady_clock::now();
+  out.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);
+}
+
+TEST(StreamOutputTest, StopEndsAHandshakeThatNeverAnswers) {
+  // A listener that never accepts: the kernel completes TCP, the RTMP
+  // handshake then waits for an answer that never comes.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  int port = ntohs(a.sin_port);
+  auto out = std::make_unique<StreamOutput>(3, "rtmp://127.0.0.1:" + std::to_string(port) + "/live/s",
+                                            StreamOutput::kPublish, nullptr, nullptr);
+  out->Start();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_FALSE(out->IsConnected());
+  auto t0 = std::chrono::steady_clock::now();
+  out.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);
+  close(fd);
+}
+
+// ------------------------------------------------------------ against nginx-rtmp
+
+class StreamOutputRtmpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!NginxRtmp::Available()) GTEST_SKIP() << "nginx with the RTMP module is not installed";
+    NginxRtmp::Options o;
+    o.record = true;
+    server = std::make_unique<NginxRtmp>(o);
+    ASSERT_TRUE(server->Start()) << server->ErrorLog();
+  }
+  std::unique_ptr<StreamOutput> Publish(const std::string& stream, const ForwardTaskInfo* delay = nullptr) {
+    auto out = std::make_unique<StreamOutput>(11, server->Url(stream), StreamOutput::kPublish, delay, nullptr);
+    out->Start();
+    EXPECT_TRUE(WaitFor([&] { return out->IsConnected(); }, 5s)) << server->ErrorLog();
+    return out;
+  }
+  TempDir dir{"vvout"};
+  std::unique_ptr<NginxRtmp> server;
+};
+
+TEST_F(StreamOutputRtmpTest, PublishedStreamArrivesWithHeadersAndDecodes) {
+  Media m = LoadMedia(dir.path(), 2.0);
+  ASSERT_TRUE(m.videoHeader && m.audioHeader);
+  auto out = Publish("a");
+  Feed(*out, m, 2.0);
+  std::this_thread::sleep_for(200ms);
+  out->UpdateBitrate();
+  TaskStatus* s = out->CheckStatus();
+  EXPECT_EQ(s->state, kTaskRunning);
+  EXPECT_GT(s->rate, 0);
+  out.reset();  // unpublish: nginx closes the recording
+  ASSERT_TRUE(WaitFor([&] { return !server->Recordings().empty(); }, 3s));
+  std::string rec = server->Recordings().front();
+  ASSERT_TRUE(WaitFor([&] { return ProbeFile(rec).videoPackets > 0; }, 3s));
+  Probe p = ProbeFile(rec);
+  EXPECT_EQ(p.codecs, "h264,aac");
+  EXPECT_TRUE(p.dtsMonotonic);
+  EXPECT_TRUE(p.decodesClean) << p.raw;
+  int videoIn = 0;
+  for (const FlvTag& t : m.tags) videoIn += t.type == 9 && !t.IsSequenceHeader();
+  // The newest packet waits in the queue for a later one.
+  EXPECT_GE(p.videoPackets, videoIn - 2);
+  EXPECT_LE(p.videoPackets, videoIn);
+  // The recorded stream starts at 0: the first packet of a connection is
+  // the time base.
+  std::vector<FlvTag> tags = ReadFlvTags(rec);
+  for (const FlvTag& t : tags)
+    if (t.type == 9) {
+      EXPECT_LT(t.timestamp, 100u);
+      break;
+    }
+}
+
+TEST_F(StreamOutputRtmpTest, PumpHoldsTheNewestPacketAndReportsWaiting) {
+  auto out = Publish("b");
+  Media m = LoadMedia(dir.path(), 1.0);
+  ASSERT_TRUE(m.videoHeader);
+  std::unique_ptr<IoBuffer> h(FromTag(*m.videoHeader));
+  out->SetVideoHeader(h.get());
+  std::vector<const FlvTag*> frames;
+  for (const FlvTag& t : m.tags)
+    if (t.type == 9 && !t.IsSequenceHeader()) frames.push_back(&t);
+  ASSERT_GE(frames.size(), 3u);
+  std::unique_ptr<IoBuffer> first(FromTag(*frames[0]));
+  out->PushPacket(first.get());
+  // Equal timestamps wait as well.
+  std::unique_ptr<IoBuffer> same(FromTag(*frames[1]));
+  same->SetTimestamp(first->GetTimestamp());
+  out->PushPacket(same.get());
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(out->QueueSize(), 2);
+  EXPECT_EQ(out->GetState(), kTaskWaiting);
+  std::unique_ptr<IoBuffer> later(FromTag(*frames[2]));
+  out->PushPacket(later.get());
+  ASSERT_TRUE(WaitFor([&] { return out->QueueSize() == 1; }, 2s));
+  EXPECT_EQ(out->GetState(), kTaskRunning);
+  EXPECT_EQ(out->CheckStatus()->delay, 0);
+}
+
+TEST_F(StreamOutputRtmpTest, MeterAveragesThreeSeconds) {
+  auto out = Publish("c");
+  std::unique_ptr<IoBuffer> p(MakePacket(9, 0, 384));  // 3072 bits
+  out->PushPacket(p.get());
+  const int expected[] = {1, 1, 1, 0};
+  for (int e : expected) {
+    out->UpdateBitrate();
+    EXPECT_EQ(out->GetAvgKbps(), e);
+  }
+}
+
+TEST_F(StreamOutputRtmpTest, MemoryDelayHoldsPacketsBack) {
+  ForwardTaskInfo delay;
+  delay.buffer_enabled = 1;
+  delay.buffer_time = 1;
+  delay.buffer_type = 0;
+  auto out = Publish("d", &delay);
+  Media m = LoadMedia(dir.path(), 2.0);
+  std::vector<const FlvTag*> frames;
+  for (const FlvTag& t : m.tags)
+    if (t.type == 9 && !t.IsSequenceHeader()) frames.push_back(&t);
+  std::unique_ptr<IoBuffer> h(FromTag(*m.videoHeader));
+  out->SetVideoHeader(h.get());
+  // 1.5 s of video pushed at once: what is at most 1000 ms older than the
+  // newest stays queued.
+  int pushed = 0;
+  int64_t newest = 0;
+  for (const FlvTag* t : frames) {
+    if (t->timestamp > 1500) break;
+    std::unique_ptr<IoBuffer> p(FromTag(*t));
+    out->PushPacket(p.get());
+    newest = t->timestamp;
+    ++pushed;
+  }
+  int held = 0;
+  for (const FlvTag* t : frames)
+    if (t->timestamp <= newest && newest - static_cast<int64_t>(t->timestamp) <= 1000) ++held;
+  ASSERT_TRUE(WaitFor([&] { return out->QueueSize() == held; }, 3s)) << out->QueueSize() << " vs " << held;
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(out->QueueSize(), held);
+  EXPECT_GE(out->CheckStatus()->delay, 900);
+}
+
+TEST_F(StreamOutputRtmpTest, EndOfStreamClosesTheConnectionAndHeadersAreSentAgain) {
+  Media m = LoadMedia(dir.path(), 1.0);
+  auto out = Publish("e");
+  Feed(*out, m, 4.0);
+  std::unique_ptr<IoBuffer> eos(MakePacket(3, 0, 0));
+  out->PushPacket(eos.get());
+  EXPECT_FALSE(out->HasVideoHeader());
+  EXPECT_FALSE(out->HasAudioHeader());
+  // A later packet lets the end of stream leave the queue.
+  std::unique_ptr<IoBuffer> later(MakePacket(9, 5000, 20));
+  out->PushPacket(later.get());
+  ASSERT_TRUE(WaitFor([&] { return !out->IsConnected(); }, 3s));
+  EXPECT_EQ(out->QueueSize(), 0);
+  // The publisher comes back within its reconnect interval; the next run is
+  // a separate, complete stream.
+  ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 4s));
+  Feed(*out, m, 4.0);
+  std::this_thread::sleep_for(200ms);
+  out.reset();
+  ASSERT_TRUE(WaitFor([&] { return server->Recordings().size() >= 2; }, 3s));
+  Probe p = ProbeFile(server->Recordings().back());
+  EXPECT_EQ(p.codecs, "h264,aac");
+  EXPECT_TRUE(p.decodesClean) << p.raw;
+}
+
+TEST_F(StreamOutputRtmpTest, ServerRestartReconnectsWithHeadersFirst) {
+  Media m = LoadMedia(dir.path(), 1.0);
+  auto out = Publish("f");
+  Feed(*out, m, 2.0);
+  ASSERT_TRUE(server->Restart()) << server->ErrorLog();
+  // The loss is noticed at the next send; keep the stream flowing the way a
+  // channel does.
+  std::atomic<bool> feeding{true};
+  std::thread feeder([&] {
+    int64_t span = 0;
+    for (const FlvTag& t : m.tags) span = std::max<int64_t>(span, t.timestamp);
+    int64_t base = span + 40;
+    while (feeding) {
+      Feed(*out, m, 2.0, base, [&] { return feeding.load(); });
+      base += span + 40;
+    }
+  });
+  bool dropped = WaitFor([&] { return !out->IsConnected(); }, 8s);
+  bool back = WaitFor([&] { return out->IsConnected(); }, 6s);
+  std::this_thread::sleep_for(1500ms);
+  feeding = false;
+  feeder.join();
+  out.reset();
+  ASSERT_TRUE(dropped);
+  ASSERT_TRUE(back);
+  ASSERT_TRUE(WaitFor([&] { return server->Recordings().size() >= 2; }, 3s));
+  std::string rec = server->Recordings().back();
+  Probe p = ProbeFile(rec);
+  EXPECT_EQ(p.codecs, "h264,aac");
+  EXPECT_GT(p.videoPackets, 10);
+  EXPECT_TRUE(p.dtsMonotonic);
+  EXPECT_TRUE(p.decodesClean) << p.raw;
+  // The new connection carries the sequence headers before any frame.
+  std::vector<FlvTag> tags = ReadFlvTags(rec);
+  for (const FlvTag& t : tags) {
+    if (t.type != 8 && t.type != 9) continue;
+    EXPECT_TRUE(t.IsSequenceHeader()) << "first media tag is a frame";
+    break;
+  }
+}
+
+TEST(StreamOutputRefusedTest, RefusedPublishReportsFailure) {
+  if (!NginxRtmp::Available()) GTEST_SKIP() << "nginx with the RTMP module is not installed";
+  NginxRtmp::Options o;
+  o.applicationConfig = "deny publish all;";
+  NginxRtmp server(o);
+  ASSERT_TRUE(server.Start()) << server.ErrorLog();
+  StreamOutput out(4, server.Url("x"), StreamOutput::kPublish, nullptr, nullptr);
+  out.Start();
+  // The server answers the publish and then drops the connection: the
+  // publisher notices at its next check.
+  EXPECT_TRUE(WaitFor([&] { return out.CheckStatus()->message == "push stream error"; }, 4s));
+  TaskStatus* s = out.CheckStatus();
+  EXPECT_EQ(s->state, kTaskFailed);
+  EXPECT_FALSE(out.IsConnected());
+  // It keeps trying: the server sees a second attempt after the interval.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        std::string log = server.ErrorLog();
+        size_t first = log.find("access forbidden");
+        return first != std::string::npos && log.find("access forbidden", first + 1) != std::string::npos;
+      },
+      6s))
+      << server.ErrorLog();
+}
