@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +25,9 @@ extern "C" {
 #include "core/Log.h"
 #include "media/CameraUrl.h"
 #include "media/LiveSource.h"
+#include "media/StreamChannel.h"
+#include "media/StreamOutput.h"
+#include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
 
 using std::chrono::milliseconds;
@@ -463,4 +467,115 @@ TEST(LiveSourceTest, StartStopLeavesNothingBehind) {
   }
   EXPECT_EQ(vvtest::CountThreads(), threads);
   EXPECT_EQ(vvtest::CountOpenFds(), fds);
+}
+
+namespace {
+
+struct ProbedStream {
+  std::string info;  // codec, size or rate, from ffprobe
+  int packets = 0;
+  bool monotonic = true;
+  double first = -1, end = 0;  // seconds: first dts, last dts + duration
+};
+
+// Reads what nginx recorded: stream descriptions, and per medium the
+// packets' decode times.
+void ProbeRecording(const std::string& path, ProbedStream& video, ProbedStream& audio) {
+  video.info = vvtest::Run("ffprobe -v error -select_streams v -show_entries stream=codec_name,width,height "
+                           "-of csv=p=0 " + ShellQuote(path)).output;
+  audio.info = vvtest::Run("ffprobe -v error -select_streams a -show_entries "
+                           "stream=codec_name,sample_rate,channels -of csv=p=0 " + ShellQuote(path)).output;
+  std::string rows = vvtest::Run("ffprobe -v error -show_entries packet=codec_type,dts_time,duration_time "
+                                 "-of csv=p=0 " + ShellQuote(path)).output;
+  size_t pos = 0;
+  double lastV = -1e9, lastA = -1e9;
+  while (pos < rows.size()) {
+    size_t nl = rows.find('\n', pos);
+    std::string line = rows.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+    pos = nl == std::string::npos ? rows.size() : nl + 1;
+    size_t c1 = line.find(','), c2 = line.find(',', c1 + 1);
+    if (c1 == std::string::npos || c2 == std::string::npos) continue;
+    std::string type = line.substr(0, c1);
+    double dts = atof(line.substr(c1 + 1, c2 - c1 - 1).c_str());
+    double dur = atof(line.substr(c2 + 1).c_str());
+    ProbedStream& st = type == "video" ? video : audio;
+    double& last = type == "video" ? lastV : lastA;
+    if (dts < last) st.monotonic = false;
+    last = dts;
+    if (st.first < 0) st.first = dts;
+    st.end = std::max(st.end, dts + dur);
+    ++st.packets;
+  }
+}
+
+}  // namespace
+
+// The main road: a file source and a UDP source each reach nginx-rtmp
+// through a pass-through channel and are checked with ffprobe.
+TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
+  if (!vvtest::NginxRtmp::Available()) GTEST_SKIP() << "nginx with the RTMP module is not installed";
+  TempDir dir("vvls");
+  vvtest::NginxRtmp::Options opt;
+  opt.record = true;
+  vvtest::NginxRtmp nginx(opt);
+  ASSERT_TRUE(nginx.Start());
+  // Short key-frame interval: an output takes video from the first key frame
+  // after it connected, and the source is already reading by then.
+  std::string file = MakeFile(dir, "in.mp4", 3.0, "-c:v libx264 -g 5 -bf 2 -c:a aac -b:a 96k");
+  std::string udp = "udp://127.0.0.1:" + std::to_string(vvtest::FreePort());
+  struct Case {
+    const char* name;
+    std::string url;
+    bool live;
+  } cases[] = {{"file", file, false}, {"udp", udp, true}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    size_t before = nginx.Recordings().size();
+    std::unique_ptr<FfmpegProcess> sender;
+    if (k.live) sender.reset(new FfmpegProcess(LavfiSender() + "-f mpegts " + ShellQuote(k.url + "?pkt_size=1316")));
+    CLiveSource s(20);
+    Collector c;
+    c.Attach(s);
+    s.SetUrl(k.url);
+    StreamChannel* ch = new StreamChannel(20, nullptr);
+    ch->AddOutput(30, StreamChannel::kStreamOutput,
+                  new StreamOutput(30, nginx.Url(k.name), StreamOutput::kPublish, nullptr, nullptr));
+    s.AddOutput(ch, 20);
+    ASSERT_TRUE(s.Start());
+    if (k.live) {
+      ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(1) > 75; }, milliseconds(15000)));
+    } else {
+      // The whole first run of the file.
+      ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(3) > 0; }, milliseconds(10000)));
+    }
+    // Let the channel and the output drain, then take the output away: the
+    // channel goes with it and nginx closes the recording.
+    std::this_thread::sleep_for(milliseconds(800));
+    s.RemoveOutput(20, 30, 1);
+    EXPECT_EQ(s.GetOutputCount(), 0);
+    s.Stop();
+    sender.reset();
+    std::vector<std::string> rec;
+    ASSERT_TRUE(vvtest::WaitFor(
+        [&] {
+          rec = nginx.Recordings();
+          return rec.size() > before;
+        },
+        milliseconds(3000)));
+    std::this_thread::sleep_for(milliseconds(300));
+    ProbedStream v, a;
+    ProbeRecording(rec.back(), v, a);
+    EXPECT_EQ(v.info, "h264,320,240\n");
+    EXPECT_EQ(a.info, "aac,44100,2\n");
+    EXPECT_TRUE(v.monotonic);
+    EXPECT_TRUE(a.monotonic);
+    if (!k.live) {
+      EXPECT_GE(v.packets, 65) << "pictures of the file";
+      EXPECT_LE(v.packets, 75) << "pictures of the file";
+      EXPECT_NEAR(v.end - v.first, a.end - a.first, 0.25) << "audio and video durations";
+    }
+    EXPECT_NEAR(v.end, a.end, 0.1) << "audio and video end together";
+    std::string errors = vvtest::Run("ffmpeg -v error -i " + ShellQuote(rec.back()) + " -f null - 2>&1").output;
+    EXPECT_EQ(errors, "");
+  }
 }
