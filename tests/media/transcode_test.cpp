@@ -45,6 +45,12 @@ class SessionList : public ITranscodeSessionOwner {
     std::lock_guard<std::mutex> g(m);
     for (CTranscodeSession* s : live) s->UpdateBitrate();
   }
+  // Under the list's lock, as the manager would at shutdown.
+  size_t StopAll() {
+    std::lock_guard<std::mutex> g(m);
+    for (CTranscodeSession* s : live) s->Stop();
+    return live.size();
+  }
   CTranscodeSession* Any() {
     std::lock_guard<std::mutex> g(m);
     return live.empty() ? nullptr : *live.begin();
@@ -412,4 +418,21 @@ TEST(TranscodeSession, HeaderAndRecordParsing) {
   EXPECT_EQ(std::vector<uint8_t>(out.GetData(), out.GetData() + out.GetSize()), expect);
   IoBuffer good;
   EXPECT_TRUE(CTranscodeSession::NalUnitsToAnnexB(nals.data(), 11, good));
+}
+
+// The owner ending a session that waits for its peer (at shutdown): the peer
+// sees the connection close and the session still removes itself.
+TEST(TranscodeSession, StopEndsAWaitingSession) {
+  for (bool headerSent : {false, true}) {
+    SessionList list;
+    Client client(list);
+    client.StartReading();
+    if (headerSent) {
+      ASSERT_TRUE(client.Send(Frame("{\"width\":320,\"height\":180,\"frameRate\":25}")));
+    }
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(list.StopAll(), 1u);
+    EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 3000ms));
+    EXPECT_TRUE(Wait([&] { return client.done.load(); }, 3000ms));
+  }
 }
