@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -234,9 +235,17 @@ TEST(LiveSourceTest, DeviceText) {
 TEST(LiveSourceTest, FileIsPacedAndReadAgain) {
   TempDir dir("vvls");
   std::string file = MakeFile(dir, "in.mp4", 2.0, "-c:v libx264 -g 25 -bf 2 -c:a aac -b:a 96k");
-  CLiveSource s(7);
+  auto source = std::make_unique<CLiveSource>(7);
+  CLiveSource& s = *source;
   Collector c;
-  c.Attach(s);
+  // Copies of the audio packets outlive the source and both of its runs.
+  std::mutex keptMutex;
+  std::vector<std::unique_ptr<IoBuffer>> kept;
+  s.SetPacketTap([&](const IoBuffer& p) {
+    c.Add(p);
+    std::lock_guard<std::mutex> l(keptMutex);
+    if (p.GetType() == 2) kept.emplace_back(CloneIoBuffer(&p));
+  });
   s.SetUrl(file);
   int64_t t0 = NowMs();
   ASSERT_TRUE(s.Start());
@@ -273,6 +282,15 @@ TEST(LiveSourceTest, FileIsPacedAndReadAgain) {
   ASSERT_NE(next, all.end());
   EXPECT_LT(next->ts, 200);
   EXPECT_GE(s.GetOpenAttempts(), 2);
+  source.reset();
+  std::lock_guard<std::mutex> l(keptMutex);
+  ASSERT_GT(kept.size(), 2u);
+  const IoBuffer& one = *kept.front();
+  const IoBuffer& last = *kept.back();
+  ASSERT_GE(one.GetExtraDataSize(), 2);
+  ASSERT_EQ(one.GetExtraDataSize(), last.GetExtraDataSize());
+  EXPECT_EQ(memcmp(one.GetExtraData(), last.GetExtraData(), one.GetExtraDataSize()), 0);
+  EXPECT_GT(last.GetSize(), 0);
 }
 
 // Video that is not H.264 and audio that is not AAC are converted at the
@@ -456,11 +474,14 @@ TEST(LiveSourceTest, StartStopLeavesNothingBehind) {
   }
   int fds = vvtest::CountOpenFds();
   int threads = vvtest::CountThreads();
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 50; ++i) {
     CLiveSource s(13);
     s.SetUrl(i % 2 ? file : silent);
+    // A pass-through channel: started by the source once the input is open,
+    // stopped and deleted with it.
+    s.AddOutput(new StreamChannel(13, nullptr), 13);
     ASSERT_TRUE(s.Start());
-    std::this_thread::sleep_for(milliseconds(50 + (i % 5) * 60));
+    std::this_thread::sleep_for(milliseconds(20 + (i % 5) * 40));
     int64_t t = NowMs();
     s.Stop();
     EXPECT_LT(NowMs() - t, 500) << "stop took too long, cycle " << i;
