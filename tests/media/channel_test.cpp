@@ -101,6 +101,13 @@ class FileInput : public StreamChannelOwner {
     if (reader.joinable()) reader.join();
   }
   int VideoPackets() const { return videoPackets; }
+  // Back to the start, as a reopened input reads it again.
+  void Rewind() {
+    Join();
+    av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BACKWARD);
+    if (bsf) av_bsf_flush(bsf);
+    origin = AV_NOPTS_VALUE;
+  }
 
  private:
   void Read(StreamChannel* channel, double speed, bool endOfStream) {
@@ -637,5 +644,57 @@ TEST(StreamChannel, RecordsWhatTheInputCarries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     delete ch;  // the recorder finishes its file
     ExpectStream(folder + "/" + file, c.video, c.audio);
+  }
+}
+
+TEST(StreamChannel, KeepsFlowingAcrossAReopenedInput) {
+  // The input ends and is read again: the channel's decoders hand out what
+  // they held and take the new run, the encoders carry on, and each run's
+  // tags count from 0 again.
+  TempDir dir("vvch");
+  std::string src = MakeSource(dir, "src.mp4", 1.0, "320x240", "");
+  SubStreamInfo sub = SubStream320();
+  struct Case {
+    const char* name;
+    const SubStreamInfo* settings;
+  } cases[] = {{"pass", nullptr}, {"sub", &sub}};
+  SetRelayBindAddress("127.0.0.1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileInput in(src);
+    StreamChannel* ch = new StreamChannel(15, c.settings);
+    ch->SetOwner(&in);
+    int port = vvtest::FreePort();
+    StreamOutput* out = new StreamOutput(25, "", StreamOutput::kRelay, nullptr, nullptr);
+    out->SetPort(port);
+    ch->AddOutput(25, StreamChannel::kStreamOutput, out);
+    ch->SetUpCodecs();
+    ASSERT_TRUE(ch->Start());
+    RelayClient client(port);
+    in.SetStarted();
+    ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(5)));
+    in.Play(ch, 2.0);  // ends with an end of stream
+    in.Rewind();
+    in.Play(ch, 2.0);
+    in.Join();
+    size_t last = 0;
+    vvtest::WaitFor([&] {
+      size_t n = client.Count();
+      bool still = n == last && n > 0;
+      last = n;
+      return still;
+    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+    auto records = client.Take();
+    delete ch;
+    int pictures = 0, restarts = 0;
+    uint32_t lastVideoTs = 0;
+    for (const auto& r : records) {
+      if (r.kind != 1 || r.body.size() < 2 || r.body[1] != 1) continue;
+      ++pictures;
+      if (pictures > 1 && r.ts < lastVideoTs) ++restarts;
+      lastVideoTs = r.ts;
+    }
+    EXPECT_EQ(pictures, 50);  // 25 pictures in each run
+    EXPECT_EQ(restarts, 1);
   }
 }
