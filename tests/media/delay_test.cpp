@@ -250,7 +250,10 @@ TEST_F(DelayTest, FileDelayPlaysSlicesOnOneTimelineAcrossAServerRestart) {
     auto probe = flvtest::ProbePackets(c);
     EXPECT_GT(probe.size(), 20u);
     auto r = vvtest::Run("ffprobe -v error -of csv=p=0 -show_entries stream=codec_name " +
-                         vvtest::ShellQuote(c), true);
+                         vvtest::ShellQuote(c));
+    // (A slice may begin inside a group of pictures: it is cut by time, and
+    // playback runs on across slices.)
+    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "h264\naac\n");
     FLVReader reader(c, false);
     std::unique_ptr<Tag> v(reader.ReadNextTag()), a(reader.ReadNextTag());
