@@ -373,8 +373,7 @@ bool CADODataBase::MariaLooksDead() {
 }
 
 bool CADODataBase::RunMariaOnce(const std::string& statement, DbResult* result, int* newId,
-                                ErrorInfo& error, bool& sent) {
-    sent = true;
+                                ErrorInfo& error) {
     if (mysql_real_query(mysql_, statement.data(), statement.size()) != 0) {
         MariaError(error);
         return false;
@@ -466,8 +465,7 @@ bool CADODataBase::RunMaria(const std::string& statement, DbResult* result, int*
             return false;
         }
     }
-    bool sent = false;
-    if (RunMariaOnce(statement, result, newId, error, sent)) {
+    if (RunMariaOnce(statement, result, newId, error)) {
         if (outage_) LogInfo("database connection reopened");
         outage_ = false;
         return true;

@@ -9,6 +9,7 @@
 // last-insert id is safe to share, so every statement and every result fetch
 // runs under one lock inside CADODataBase. A result set fetches all its rows
 // when it opens; walking it afterwards touches no connection.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -88,13 +89,13 @@ private:
     bool RunSqlite(const std::string& statement, DbResult* result, int* newId, ErrorInfo& error);
     bool RunMaria(const std::string& statement, DbResult* result, int* newId, ErrorInfo& error);
     bool RunMariaOnce(const std::string& statement, DbResult* result, int* newId,
-                      ErrorInfo& error, bool& sent);
+                      ErrorInfo& error);
     bool MariaLooksDead();
     void MariaError(ErrorInfo& error);
     void StoreError(const ErrorInfo& error);
 
     std::mutex lock_;
-    Backend backend_ = NONE;
+    std::atomic<Backend> backend_{NONE};  // read without the lock by GetBackend
     sqlite3* sqlite_ = nullptr;
     st_mysql* mysql_ = nullptr;
     std::string host_, socket_, database_, user_, password_;

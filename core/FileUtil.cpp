@@ -423,6 +423,7 @@ bool ShellFileOperation::Run() {
 
     if (LExists(dest)) {
       bool same = FileUtil::GetFullPath(dest) == FileUtil::GetFullPath(s);
+      if (same && operation_ != kCopy) continue;  // already where it should go
       if (renameOnCollision) {
         dest = FreeName(dest, srcDir);
       } else if (same || operation_ == kRename) {
@@ -438,11 +439,13 @@ bool ShellFileOperation::Run() {
       // Two folders without renaming: the source is merged into the target.
     }
 
-    bool done;
-    if (operation_ == kCopy)
-      done = srcDir ? CopyTree(s, dest) : CopyTree(s, dest);
-    else
-      done = MoveTree(s, dest);
+    // A folder copied or moved into itself would never end.
+    std::string fullSrc = FileUtil::GetFullPath(s), fullDest = FileUtil::GetFullPath(dest);
+    if (srcDir && fullDest.compare(0, fullSrc.size() + 1, fullSrc + "/") == 0) {
+      ok = false;
+      continue;
+    }
+    bool done = operation_ == kCopy ? CopyTree(s, dest) : MoveTree(s, dest);
     ok = done && ok;
   }
   return ok;
@@ -534,10 +537,15 @@ bool FileUtil::CopyFileToFolder(const std::string& file, const std::string& fold
 }
 
 bool FileUtil::CopyFile(const std::string& source, const std::string& target, bool deleteFirst) {
-  std::string to = Native(target);
+  std::string from = Native(source), to = Native(target);
+  // Copying a file onto itself (also through another name or a link) would
+  // delete the one copy there is.
+  struct stat a, b;
+  if (stat(from.c_str(), &a) != 0) return false;
+  if (stat(to.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return false;
   if (deleteFirst && LExists(to)) DeletePath(to);
   std::error_code ec;
-  return fs::copy_file(Native(source), to, fs::copy_options::overwrite_existing, ec) && !ec;
+  return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec) && !ec;
 }
 
 namespace {
@@ -577,7 +585,10 @@ namespace {
 bool FolderOperation(int code, const std::string& source, const std::string& targetFolder, bool overwrite) {
   std::string src = StripTrailingSeps(Native(source));
   std::string existing = JoinPath(StripTrailingSeps(Native(targetFolder)), FileUtil::GetFileName(src));
-  if (overwrite && LExists(existing)) FileUtil::DeletePath(existing);
+  // The "existing" folder may be the source itself: never delete that.
+  bool same = FileUtil::GetFullPath(existing) == FileUtil::GetFullPath(src);
+  if (same && code == ShellFileOperation::kMove) return LExists(src);
+  if (overwrite && !same && LExists(existing)) FileUtil::DeletePath(existing);
   ShellFileOperation op;
   op.SetOperation(code);
   op.confirm = false;

@@ -67,7 +67,7 @@ class AudioDecoder {
   bool Resample(const AVFrame* f);
   bool SendAndCollect(AVPacket* pkt);
 
-  int liveId;
+  [[maybe_unused]] int liveId;  // the live item this decoder serves
   int codecId = 0;
   int sampleFormat = 1;  // AV_SAMPLE_FMT_S16
   int sampleRate = 44100;

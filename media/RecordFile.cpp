@@ -131,6 +131,9 @@ bool RecordFile::Open(const std::string& filePath, const AVCodecParameters* vide
     remove(path.c_str());
     return false;
   }
+  // Every packet reaches the file at once: the size the console shows is
+  // current, and a crash loses no more than the packet under way.
+  context->flush_packets = 1;
   ret = avformat_write_header(context, nullptr);
   if (ret < 0) {
     if (error) *error = "cannot write the header of " + path + ": " + AvError(ret);

@@ -19,6 +19,7 @@ namespace {
 
 pthread_mutex_t addressMutex = PTHREAD_MUTEX_INITIALIZER;
 std::string bindAddress;
+std::function<void(int)> endedHandler;  // under addressMutex
 
 }  // namespace
 
@@ -33,6 +34,19 @@ std::string GetRelayBindAddress() {
   std::string a = bindAddress;
   pthread_mutex_unlock(&addressMutex);
   return a;
+}
+
+void SetRelayEndedHandler(std::function<void(int taskId)> handler) {
+  pthread_mutex_lock(&addressMutex);
+  endedHandler = std::move(handler);
+  pthread_mutex_unlock(&addressMutex);
+}
+
+void NotifyRelayEnded(int taskId) {
+  pthread_mutex_lock(&addressMutex);
+  std::function<void(int)> handler = endedHandler;
+  pthread_mutex_unlock(&addressMutex);
+  if (handler) handler(taskId);
 }
 
 int RelayListen(int port) {

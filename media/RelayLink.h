@@ -11,6 +11,13 @@
 void SetRelayBindAddress(const std::string& address);
 std::string GetRelayBindAddress();
 
+// Who ends a pull whose client went away. The relay thread cannot stop its
+// own task (that joins the thread from inside itself), so it hands the task
+// id over; the live-channel manager installs a handler that posts the stop
+// for its request thread. Without a handler nothing happens.
+void SetRelayEndedHandler(std::function<void(int taskId)> handler);
+void NotifyRelayEnded(int taskId);
+
 // A listening TCP socket on port (backlog 64), or -1.
 int RelayListen(int port);
 // Waits for one client while keepWaiting() holds, checking it every 100 ms;

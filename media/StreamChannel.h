@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 
 extern "C" {
 #include <libavutil/rational.h>
@@ -20,6 +21,7 @@ extern "C" {
 #include "core/RowRecords.h"
 
 struct AVCodecContext;
+struct AVFrame;
 class AudioDecoder;
 class AudioEncoder;
 class CVideoDecoder;
@@ -85,9 +87,16 @@ class StreamChannel {
   void CloseAudioDecoder();
   void CloseAudioEncoder();
 
+  // Configures and opens the codecs the settings ask for, from what the
+  // owner reports of its input, and marks which media the channel uses. A
+  // decoder is opened only behind an encoder that opened (and the encoder
+  // is closed again when its decoder fails), so compressed packets never
+  // reach an encoder: a medium whose codecs did not open passes through
+  // when nothing is transcoded, and is dropped beside a transcoded one.
+  void SetUpCodecs();
+
   // Takes a packet of the input (the channel owns it from here on).
   void PushInput(IoBuffer* packet);
-  PacketQueue* GetInputQueue() { return inputQueue; }
 
   // Outputs, one per task id, owned here. A null output is ignored; an
   // existing entry for the task id stays (the caller removes it first).
@@ -106,6 +115,16 @@ class StreamChannel {
   // Copies of the current sequence headers (caller frees), null when none.
   IoBuffer* CopyAvcSequenceHeader();
   IoBuffer* CopyAudioSequenceHeader();
+
+  // Takes the next packet of a queue whose newest packet is stamped newest.
+  // When more than limitMs of media wait, the old part is dropped: up to
+  // the next video key frame for compressed media, down to half the limit
+  // for decoded pictures and samples. An end of stream is never dropped.
+  // Returns the packet to handle (null when none) and counts the drops.
+  static IoBuffer* TakeBounded(PacketQueue* q, int64_t newest, int64_t limitMs, bool decoded,
+                               int* dropped);
+  // Frees a packet together with the decoded picture or samples it carries.
+  static void FreePacket(IoBuffer* p);
 
   // A queue behind a slow stage keeps at most this much media; older
   // packets are dropped up to the next key frame.
@@ -131,8 +150,13 @@ class StreamChannel {
 
   void DecodeVideo(IoBuffer* packet);
   void DecodeAudio(IoBuffer* packet);
+  void QueuePicture(AVFrame* picture, const IoBuffer& from);
+  void QueueSamples(const IoBuffer& from);
+  void FlushDecoders(const IoBuffer& eos);
   void EncodeVideo(IoBuffer* picture);
   void EncodeAudio(IoBuffer* samples);
+  void SendVideoPacket(IoBuffer* encoded, const IoBuffer* picture);
+  void SendAudioPackets(const IoBuffer& samples);
   void SetHeaders(const IoBuffer* avc, const IoBuffer* audio);
   bool AnyDecoderOpen() const { return videoDecoderOpen || audioDecoderOpen; }
   bool AnyEncoderOpen() const { return videoEncoderOpen || audioEncoderOpen; }
@@ -168,8 +192,15 @@ class StreamChannel {
   PacketQueue* packagedQueue;
   pthread_mutex_t mutex;  // guards outputs
   std::map<int, StreamOutput*> outputs;
+  std::set<const StreamOutput*> startedOutputs;  // under mutex
   int liveId;
   bool stopped = false;
+  // Decode-thread state for draining the decoders at end of stream.
+  int64_t lastVideoTs = 0, lastVideoDts = 0, lastAudioTs = 0;
+  // Encoder sample count to milliseconds (encode thread).
+  bool audioAnchored = false;
+  int64_t audioAnchorMs = 0, audioAnchorPts = 0, audioSamplesFed = 0;
+  IoBuffer::ExtraData audioConfig;
   // Newest timestamps pushed on each queue, to tell how much media waits.
   std::atomic<int64_t> newestInput{0}, newestDecode{0}, newestEncode{0}, newestStream{0},
       newestPackaged{0}, newestRecord{0};

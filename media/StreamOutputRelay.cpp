@@ -1,10 +1,72 @@
-// Relay mode: serves the stream to one TCP client as framed records.
+// The relay thread of an Ixo pull's output: one client on the pull's port,
+// sent the channel's FLV tag bodies as framed records (RelayLink).
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "core/IoBuffer.h"
+#include "core/Log.h"
+#include "media/RelayLink.h"
 #include "media/StreamOutput.h"
 
-void StreamOutput::RelayThread() {}
-
 bool StreamOutput::SendAll(IoBuffer* buffer, int socket) {
-  (void)buffer;
-  (void)socket;
+  if (!buffer) return false;
+  if (RelaySendAll(socket, buffer->GetData(), static_cast<size_t>(buffer->GetSize()))) return true;
+  LogError("IXO Pull send error %d", id);
   return false;
+}
+
+void StreamOutput::RelayThread() {
+  char text[96];
+  auto fail = [&](const char* format) {
+    snprintf(text, sizeof(text), format, id);
+    SetMessage(text);
+    LogError("%s", text);
+  };
+  int listener = RelayListen(relayPort);
+  if (listener < 0) {
+    fail("IXO Pull bind error %d");
+    return;
+  }
+  relayListenSocket = listener;
+  bool acceptFailed = false;
+  int client = RelayAccept(listener, [this] { return running.load(); }, &acceptFailed);
+  relayListenSocket = -1;
+  close(listener);
+  if (client < 0) {
+    // Stopped before any client came, or accept itself failed.
+    if (acceptFailed) fail("IXO Pull accept error %d");
+    return;
+  }
+  relayClientSocket = client;
+  connected = true;
+  RelayFeed feed;
+  bool sendFailed = false;
+  while (running) {
+    usleep(3000);
+    IoBuffer* packet = TakeFront();
+    if (!packet) continue;
+    // Copies of the stored headers only while one is still to be sent.
+    IoBuffer* audio = packet->GetType() == 8 && !feed.AudioHeaderSent() ? CopyAudioHeader() : nullptr;
+    IoBuffer* video = packet->GetType() == 9 && !feed.VideoHeaderSent() ? CopyVideoHeader() : nullptr;
+    bool ok = feed.Send(client, *packet, audio, video);
+    baseTimestamp = feed.BaseTimestamp();
+    audioHeaderSent = feed.AudioHeaderSent();
+    videoHeaderSent = feed.VideoHeaderSent();
+    delete audio;
+    delete video;
+    delete packet;
+    if (!ok) {
+      fail("IXO Pull send error %d");
+      sendFailed = true;
+      break;
+    }
+  }
+  running = false;
+  connected = false;
+  relayClientSocket = -1;
+  close(client);
+  // The client is gone: the pull ends. Stopping joins this very thread, so
+  // another thread does it (the manager's request thread), never this one.
+  if (sendFailed) NotifyRelayEnded(id);
 }

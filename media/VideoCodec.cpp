@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -174,6 +175,14 @@ bool CVideoEncoder::Open() {
   }
   if (frameRate <= 0 || dstWidth <= 0 || dstHeight <= 0 || dstWidth > 16384 || dstHeight > 16384 ||
       bitRate < 0) {
+    LogError("open video encoder error %d", liveId);
+    return false;
+  }
+  // Sizes the chroma planes cannot hold are refused here (libx264 also
+  // refuses them, but leaks on that path).
+  const AVPixFmtDescriptor* desc =
+      av_pix_fmt_desc_get(dstPixelFormat >= 0 ? static_cast<AVPixelFormat>(dstPixelFormat) : AV_PIX_FMT_YUV420P);
+  if (!desc || (dstWidth & ((1 << desc->log2_chroma_w) - 1)) || (dstHeight & ((1 << desc->log2_chroma_h) - 1))) {
     LogError("open video encoder error %d", liveId);
     return false;
   }

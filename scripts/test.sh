@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds Velvanet and runs the whole test suite.
-# Extra passes: VV_SANITIZE=1 also builds and runs the suite under
-# ASan+UBSan and TSan; VV_FUZZ_SECONDS=N runs each fuzzer for N seconds.
+# Sets up the machine, builds Velvanet and runs the whole test suite: a plain
+# build, then the suite again under ASan+UBSan and under TSan, then each
+# fuzzer for VV_FUZZ_SECONDS (30). VV_QUICK=1 runs the plain build only.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -19,12 +19,13 @@ build_and_test() { # dir, cmake options...
 
 build_and_test build
 
-if [ "${VV_SANITIZE:-0}" = "1" ]; then
-  ASAN_OPTIONS=detect_leaks=1 build_and_test build-asan -DVV_ASAN=ON -DVV_BENCH=OFF
+if [ "${VV_QUICK:-0}" != "1" ]; then
+  ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp" build_and_test build-asan -DVV_ASAN=ON -DVV_BENCH=OFF
   TSAN_OPTIONS=halt_on_error=1 build_and_test build-tsan -DVV_TSAN=ON -DVV_BENCH=OFF
 fi
 
-if [ "${VV_FUZZ_SECONDS:-0}" != "0" ]; then
+VV_FUZZ_SECONDS="${VV_FUZZ_SECONDS:-30}"
+if [ "${VV_QUICK:-0}" != "1" ] && [ "$VV_FUZZ_SECONDS" != "0" ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVV_FUZZ=ON -DVV_TESTS=OFF -DVV_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j "$JOBS"
   for f in build-fuzz/tests/fuzz/fuzz_*; do

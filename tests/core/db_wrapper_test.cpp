@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/ADODataBase.h"
@@ -234,6 +235,24 @@ TEST(DbOpenTest, MissingOrForeignFileFailsAndCreatesNothing) {
   EXPECT_FALSE(db.Execute("select 1"));
 }
 
+// The set-up step makes the empty embedded database once and keeps it after.
+TEST(DbOpenTest, SetupCreatesTheEmbeddedDatabaseOnce) {
+  TempDir dir("vvdb");
+  const std::string script = std::string(VV_SOURCE_DIR) + "/scripts/make_db.sh";
+  ASSERT_EQ(vvtest::Run("bash " + ShellQuote(script) + " " + ShellQuote(dir.path()), true).status, 0);
+  CADODataBase db;
+  ASSERT_TRUE(db.OpenAccess(dir.file("velvanet.db")));
+  int id = 0;
+  ASSERT_TRUE(db.ExecuteInsert("insert into NetSource_info (url,alias) values ('kept','k')", id));
+  EXPECT_EQ(id, 100000001);
+  db.Close();
+  ASSERT_EQ(vvtest::Run("bash " + ShellQuote(script) + " " + ShellQuote(dir.path()), true).status, 0);
+  ASSERT_TRUE(db.OpenAccess(dir.file("velvanet.db")));
+  CADORecordset rs(&db);
+  ASSERT_TRUE(rs.Open("select * from NetSource_info"));
+  EXPECT_EQ(rs.GetRecordCount(), 1);
+}
+
 TEST(DbOpenTest, GenericOpenReadsBothKindsOfConnectionString) {
   TempDir dir("vvdb");
   vvtest::Run("sqlite3 " + ShellQuote(dir.file("v.db")) + " < " +
@@ -309,6 +328,27 @@ TEST(DbOpenTest, KilledServerFailsPromptlyAndConnectionComesBack) {
   int third = 0;
   EXPECT_TRUE(db.ExecuteInsert("insert into IXOPull (url) values ('third')", third)) << db.GetLastError();
   EXPECT_EQ(Trim(s.Sql("select count(*) from IXOPull where url='third'").output), "1");
+
+  // Cut off while the server is working on an insert: the statement fails
+  // and is not sent again on the new connection.
+  bool slowOk = true;
+  std::thread slow([&] {
+    int ignored = 0;
+    slowOk = db.ExecuteInsert("insert into IXOPull (url) select concat('slow', sleep(1))", ignored);
+  });
+  ASSERT_TRUE(WaitFor([&] {
+    return !Trim(s.Sql("select id from information_schema.processlist where user='velvanet' and info like 'insert%'")
+                     .output)
+                .empty();
+  }, std::chrono::seconds(5)));
+  CommandResult victim = s.Sql("select id from information_schema.processlist where user='velvanet'");
+  s.Sql("kill connection " + Trim(victim.output));
+  slow.join();
+  EXPECT_FALSE(slowOk);
+  int fourth = 0;
+  EXPECT_TRUE(db.ExecuteInsert("insert into IXOPull (url) values ('fourth')", fourth)) << db.GetLastError();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(Trim(s.Sql("select count(*) from IXOPull where url like 'slow%'").output), "0");
   s.Stop();
   std::string log = ReadFileText(logDir.file("Velvanet.log"));
   SetLogFileName("");

@@ -383,6 +383,9 @@ TEST(FileUtil, CopyMoveRenameWithCollisions) {
   EXPECT_TRUE(FileUtil::CopyFile(dir.file("src/a.txt"), dir.file("flat/c.txt"), true));
   EXPECT_EQ(vvtest::ReadFileText(dir.file("flat/c.txt")), "A");
   EXPECT_FALSE(FileUtil::CopyFile(dir.file("src/none"), dir.file("flat/d.txt"), false));
+  EXPECT_FALSE(FileUtil::CopyFile(dir.file("flat/c.txt"), dir.file("flat/../flat/c.txt"), true));
+  EXPECT_FALSE(FileUtil::CopyFileToFolder(dir.file("flat/c.txt"), dir.file("flat"), true));
+  EXPECT_EQ(vvtest::ReadFileText(dir.file("flat/c.txt")), "A");
   EXPECT_FALSE(FileUtil::CopyFileToFolder("a.txt", dir.file("flat"), false));  // no separator
   EXPECT_TRUE(FileUtil::CopyFileToFolder(dir.file("src/a.txt"), dir.file("dst") + "//", false));
   EXPECT_EQ(vvtest::ReadFileText(dir.file("dst/a.txt")), "A");
@@ -400,6 +403,27 @@ TEST(FileUtil, CopyMoveRenameWithCollisions) {
   EXPECT_FALSE(FileUtil::MoveFileToFolder(dir.file("m.txt"), dir.file("dst"), false));
   EXPECT_TRUE(FileUtil::MoveFileToFolder(dir.file("m.txt"), dir.file("dst"), true));
   EXPECT_EQ(vvtest::ReadFileText(dir.file("dst/m.txt")), "M");
+  {
+    ShellFileOperation rename;  // a bare name renames within the folder
+    rename.SetOperation(ShellFileOperation::kRename);
+    rename.SetFrom(dir.file("dst/m.txt"));
+    rename.SetTo("m.txt");
+    EXPECT_TRUE(rename.Run());  // onto itself: nothing to do, nothing renamed aside
+    rename.SetTo("n.txt");
+    EXPECT_TRUE(rename.Run());
+    EXPECT_EQ(vvtest::ReadFileText(dir.file("dst/n.txt")), "M");
+    EXPECT_FALSE(FileUtil::FileExists(dir.file("dst/m.txt")));
+  }
+
+  // A folder cannot go into itself.
+  EXPECT_FALSE(FileUtil::CopyFolder(dir.file("src"), dir.file("src/sub"), false));
+  EXPECT_FALSE(FileUtil::MoveFolder(dir.file("src"), dir.file("src"), false));
+  EXPECT_EQ(Names(dir.file("src/sub")), std::vector<std::string>{"b.txt"});
+  // Nor is the source taken for the existing copy it would replace.
+  EXPECT_TRUE(FileUtil::MoveFolder(dir.file("src"), dir.path(), true));
+  EXPECT_TRUE(FileUtil::CopyFolder(dir.file("src"), dir.path(), true));
+  EXPECT_EQ(vvtest::ReadFileText(dir.file("src/sub/b.txt")), "B");
+  EXPECT_EQ(vvtest::ReadFileText(dir.file("src (2)/sub/b.txt")), "B");
 
   // Wildcard source, files only.
   ShellFileOperation op;

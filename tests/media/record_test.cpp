@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "media/RecordFile.h"
+#include "media/StreamOutput.h"
 #include "tests/media/RecordMedia.h"
 #include "tests/tools/TestUtil.h"
 
@@ -252,4 +253,89 @@ TEST(RecorderTest, WaitsForExtradataAndBacksOffOnFailure) {
   vvtest::Run("rm " + vvtest::ShellQuote(blocker));
   EXPECT_TRUE(vvtest::WaitFor([&] { return rec.Prepare(); }, std::chrono::seconds(3)));
   EXPECT_NE(rec.Path().find("blocker/rec/x_"), std::string::npos) << rec.Path();
+}
+
+// ---------------------------------------------------------------- the output
+
+namespace {
+
+RecordTaskInfo RecordRow(const std::string& folder, int fileType, int fileMod, int direMod) {
+  RecordTaskInfo row;
+  row.name = "task";
+  row.fileType = fileType;
+  row.saveFolder = folder;
+  row.fileMod = fileMod;
+  row.direMod = direMod;
+  return row;
+}
+
+void Configure(StreamOutput& out, const SourceMedia& media, const Contexts& ctx) {
+  out.SetVideoCodecContext(ctx.video);
+  out.SetAudioCodecContext(ctx.audio);
+  out.SetVideoTimeBase(media.videoTimeBase.num, media.videoTimeBase.den);
+  out.SetAudioTimeBase(media.audioTimeBase.num, media.audioTimeBase.den);
+}
+
+}  // namespace
+
+// A record output fed the way its channel feeds it: in each container the
+// file reads back with both codecs and the pushed length; stopping it in the
+// middle of the input (here an MP4) still leaves a finished, playable file.
+TEST(RecordOutputTest, RecordsAndFinishesOnStop) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  struct Case {
+    int fileType;
+    double part;  // share of the input pushed before the stop
+  } cases[] = {{0, 1.0}, {1, 1.0}, {2, 1.0}, {2, 0.5}};
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string folder = dir.file("o" + std::to_string(n++));
+    RecordTaskInfo row = RecordRow(folder, c.fileType, 1, 1);
+    auto out = std::make_unique<StreamOutput>(21, "", StreamOutput::kRecord, nullptr, &row);
+    Configure(*out, media, ctx);
+    ASSERT_TRUE(out->Start());
+    ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(3)));
+    size_t count = static_cast<size_t>(media.packets.size() * c.part);
+    for (size_t i = 0; i < count; ++i) out->PushPacket(media.packets[i].get());
+    ASSERT_TRUE(vvtest::WaitFor([&] { return out->QueueSize() == 0; }, std::chrono::seconds(5)));
+    TaskStatus status = *out->CheckStatus();
+    EXPECT_EQ(status.message, "");
+    EXPECT_GT(status.fileSize, 0) << c.fileType;
+    EXPECT_EQ(out->GetState(), 2);
+    out.reset();  // the stop: joins the recorder, which finishes the file
+    std::vector<std::string> files = FilesUnder(folder);
+    ASSERT_EQ(files.size(), 1u);
+    vvtest::ProbeResult r = ProbeMedia(folder + "/" + files[0]);
+    SCOPED_TRACE(files[0]);
+    EXPECT_EQ(r.videoCodec, "h264");
+    EXPECT_EQ(r.audioCodec, "aac");
+    EXPECT_NEAR(r.duration, media.seconds * c.part, 1.0);
+    EXPECT_EQ(r.decodeErrors, "");
+  }
+}
+
+// A folder that cannot be made: the reason shows in the status message, the
+// state stays idle, pushed packets are dropped; once the folder can be made
+// the output records without being restarted.
+TEST(RecordOutputTest, UnwritableFolderReportsAndRecovers) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  std::string blocker = dir.file("blocker");
+  vvtest::Run("touch " + vvtest::ShellQuote(blocker));
+  RecordTaskInfo row = RecordRow(blocker + "/rec", 1, 1, 0);
+  StreamOutput out(22, "", StreamOutput::kRecord, nullptr, &row);
+  Configure(out, media, ctx);
+  ASSERT_TRUE(out.Start());
+  ASSERT_TRUE(vvtest::WaitFor([&] { return !out.CheckStatus()->message.empty(); }, std::chrono::seconds(3)));
+  TaskStatus status = *out.CheckStatus();
+  EXPECT_NE(status.message.find("blocker/rec"), std::string::npos) << status.message;
+  EXPECT_EQ(status.state, 1);
+  EXPECT_FALSE(out.IsConnected());
+  out.PushPacket(media.packets[0].get());
+  EXPECT_EQ(out.QueueSize(), 0);
+  vvtest::Run("rm " + vvtest::ShellQuote(blocker));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return out.IsConnected(); }, std::chrono::seconds(8)));
 }

@@ -4,11 +4,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
 #include "core/IoBuffer.h"
 #include "media/RelayLink.h"
+#include "media/StreamOutput.h"
 #include "tests/media/RelayClient.h"
 #include "tests/media/RecordMedia.h"
 #include "tests/tools/TestUtil.h"
@@ -18,7 +20,7 @@ using vvtest::RelayRecord;
 
 namespace {
 
-std::unique_ptr<IoBuffer> Tag(int type, int64_t timestamp, std::vector<uint8_t> body) {
+std::unique_ptr<IoBuffer> TagPacket(int type, int64_t timestamp, std::vector<uint8_t> body) {
   auto b = std::make_unique<IoBuffer>();
   b->Write(body.data(), static_cast<int>(body.size()));
   b->SetType(type);
@@ -26,13 +28,13 @@ std::unique_ptr<IoBuffer> Tag(int type, int64_t timestamp, std::vector<uint8_t> 
   return b;
 }
 
-std::unique_ptr<IoBuffer> Tag(const FlvTag& t) { return Tag(t.type, t.timestamp, t.body); }
+std::unique_ptr<IoBuffer> TagPacket(const FlvTag& t) { return TagPacket(t.type, t.timestamp, t.body); }
 
 }  // namespace
 
 TEST(RelayFeedTest, HeadersAndTimestamps) {
-  auto aHeader = Tag(8, 0, {0xAF, 0x00, 0x12, 0x10});
-  auto vHeader = Tag(9, 0, {0x17, 0x00, 0, 0, 0, 1, 2});
+  auto aHeader = TagPacket(8, 0, {0xAF, 0x00, 0x12, 0x10});
+  auto vHeader = TagPacket(9, 0, {0x17, 0x00, 0, 0, 0, 1, 2});
   struct Step {
     int type;
     int64_t ts;
@@ -66,7 +68,7 @@ TEST(RelayFeedTest, HeadersAndTimestamps) {
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
     RelayFeed feed;
     for (const Step& s : c.steps) {
-      auto p = Tag(s.type, s.ts, {uint8_t(s.type == 8 ? 0xAF : 0x27), 0x01, 0x00});
+      auto p = TagPacket(s.type, s.ts, {uint8_t(s.type == 8 ? 0xAF : 0x27), 0x01, 0x00});
       ASSERT_TRUE(feed.Send(sv[0], *p, s.audioStored ? aHeader.get() : nullptr,
                             s.videoStored ? vHeader.get() : nullptr));
     }
@@ -115,11 +117,11 @@ TEST(RelayLinkTest, RecordsRebuildAPlayableStream) {
     RelayFeed feed;
     for (const FlvTag& t : tags) {
       if (t.type == 8 && t.IsSequenceHeader()) {
-        aHeader = Tag(t);
+        aHeader = TagPacket(t);
       } else if (t.type == 9 && t.IsSequenceHeader()) {
-        vHeader = Tag(t);
+        vHeader = TagPacket(t);
       } else if (t.type == 8 || t.type == 9) {
-        if (!feed.Send(fd, *Tag(t), aHeader.get(), vHeader.get())) break;
+        if (!feed.Send(fd, *TagPacket(t), aHeader.get(), vHeader.get())) break;
       }
     }
     close(fd);
@@ -140,4 +142,120 @@ TEST(RelayLinkTest, RecordsRebuildAPlayableStream) {
   vvtest::CommandResult d = vvtest::Run("ffprobe -v error -show_entries packet=pts_time -select_streams v -of csv=p=0 " +
                                         vvtest::ShellQuote(out) + " | tail -1");
   EXPECT_NEAR(atof(d.output.c_str()), 3.0, 1.0);
+}
+
+// ---------------------------------------------------------------- the output
+
+namespace {
+
+struct EndedLog {
+  std::atomic<int> last{0};
+  std::atomic<int> count{0};
+  EndedLog() {
+    SetRelayEndedHandler([this](int id) {
+      last = id;
+      ++count;
+    });
+  }
+  ~EndedLog() { SetRelayEndedHandler(nullptr); }
+};
+
+}  // namespace
+
+// A relay output fed the channel's tag bodies: the one client rebuilds a
+// stream ffprobe reads; packets pushed before it came are not sent; when it
+// goes away the relay hands its task over to be stopped (and never stops
+// itself).
+TEST(RelayOutputTest, ServesOneClientThenEndsItsTask) {
+  SetRelayBindAddress("127.0.0.1");
+  EndedLog ended;
+  vvtest::TempDir dir;
+  std::vector<FlvTag> tags = vvtest::MakeFlvSource(dir.path(), 3);
+  ASSERT_FALSE(tags.empty());
+  int port = vvtest::FreePort();
+  auto out = std::make_unique<StreamOutput>(31, "", StreamOutput::kRelay, nullptr, nullptr);
+  out->SetPort(port);
+  ASSERT_TRUE(out->Start());
+  // Not connected yet: pushed packets are dropped, the state reports it.
+  out->PushPacket(TagPacket(9, 5, {0x27, 1, 0, 0, 0}).get());
+  EXPECT_EQ(out->QueueSize(), 0);
+  TaskStatus waiting = *out->CheckStatus();
+  EXPECT_EQ(waiting.state, 3);
+  EXPECT_EQ(waiting.message, "send IXO stream error because haven't stream");
+
+  int client = -1;
+  ASSERT_TRUE(vvtest::WaitFor([&] { return (client = vvtest::ConnectLoopback(port)) >= 0; }, std::chrono::seconds(3)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(3)));
+  size_t media = 0;
+  for (const FlvTag& t : tags) {
+    if (t.type == 8 && t.IsSequenceHeader()) {
+      out->SetAudioHeader(TagPacket(t).get());
+    } else if (t.type == 9 && t.IsSequenceHeader()) {
+      out->SetVideoHeader(TagPacket(t).get());
+    } else if (t.type == 8 || t.type == 9) {
+      out->PushPacket(TagPacket(t).get());
+      ++media;
+    }
+  }
+  std::vector<RelayRecord> records = vvtest::ReadRelayRecords(client, media + 2);
+  ASSERT_EQ(records.size(), media + 2);
+  // Exactly one header of each kind, each before the first record of its kind.
+  int audioHeaders = 0, videoHeaders = 0;
+  bool audioSeen = false, videoSeen = false;
+  for (const RelayRecord& r : records) {
+    bool header = r.body.size() > 1 && r.body[1] == 0;
+    bool& seen = r.kind == 0 ? audioSeen : videoSeen;
+    if (header) {
+      EXPECT_FALSE(seen);
+      EXPECT_EQ(r.timestamp, 0u);
+      ++(r.kind == 0 ? audioHeaders : videoHeaders);
+    }
+    seen = true;
+  }
+  EXPECT_EQ(audioHeaders, 1);
+  EXPECT_EQ(videoHeaders, 1);
+  ASSERT_TRUE(vvtest::WriteFlvTags(dir.file("relay.flv"), vvtest::TagsFromRecords(records)));
+  vvtest::ProbeResult r = vvtest::ProbeMedia(dir.file("relay.flv"));
+  EXPECT_EQ(r.videoCodec, "h264");
+  EXPECT_EQ(r.audioCodec, "aac");
+  EXPECT_EQ(r.decodeErrors, "");
+
+  // The client leaves; the next sends fail within the send time-out.
+  close(client);
+  ASSERT_TRUE(vvtest::WaitFor(
+      [&] {
+        out->PushPacket(TagPacket(9, 9000, std::vector<uint8_t>(60000, 0x27)).get());
+        return ended.count.load() > 0;
+      },
+      std::chrono::seconds(8)));
+  EXPECT_EQ(ended.last.load(), 31);
+  EXPECT_EQ(ended.count.load(), 1);
+  EXPECT_NE(out->GetMessage().find("31"), std::string::npos);
+  EXPECT_FALSE(out->IsRunning());
+  out.reset();
+}
+
+TEST(RelayOutputTest, StopWithoutClientAndBusyPort) {
+  SetRelayBindAddress("127.0.0.1");
+  EndedLog ended;
+  int port = vvtest::FreePort();
+  int blocker = RelayListen(port);
+  ASSERT_GE(blocker, 0);
+  {
+    StreamOutput busy(32, "", StreamOutput::kRelay, nullptr, nullptr);
+    busy.SetPort(port);
+    busy.Start();
+    EXPECT_TRUE(vvtest::WaitFor([&] { return busy.GetMessage() == "IXO Pull bind error 32"; },
+                                std::chrono::seconds(2)));
+  }
+  close(blocker);
+  auto begin = std::chrono::steady_clock::now();
+  {
+    StreamOutput idle(33, "", StreamOutput::kRelay, nullptr, nullptr);
+    idle.SetPort(port);
+    idle.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1));
+  EXPECT_EQ(ended.count.load(), 0);
 }

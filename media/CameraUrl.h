@@ -1,0 +1,48 @@
+#pragma once
+// Network camera URLs ("://HK"): the resolve server, the camera's serial
+// number and its credentials packed into one URL. Before such an input is
+// opened the camera's current address is asked of the vendor's resolve
+// service and an ordinary URL is rebuilt from it.
+//
+// Form: scheme "://HK" user "@" password "@" server ":" port "//" serial ":" rest
+#include <cstdint>
+#include <string>
+
+class ICameraResolver {
+ public:
+  virtual ~ICameraResolver() = default;
+  // The camera's current address for the resolve server and serial number;
+  // false when it cannot be resolved.
+  virtual bool Resolve(const std::string& server, uint16_t port, const std::string& serial,
+                       std::string& address) = 0;
+};
+
+// The vendor SDK (platform/HCNetSDK): init, 5000 ms connect time with two
+// attempts, then the resolve call.
+class HCNetCameraResolver : public ICameraResolver {
+ public:
+  bool Resolve(const std::string& server, uint16_t port, const std::string& serial,
+               std::string& address) override;
+};
+
+struct CameraUrlParts {
+  std::string scheme;
+  std::string user;
+  std::string password;
+  std::string server;
+  int port = 0;
+  std::string serial;
+  std::string rest;  // the camera's port and path
+};
+
+bool IsCameraUrl(const std::string& url);
+// Splits a camera URL; false only when no scheme separator is found.
+// Missing fields stay empty.
+bool ParseCameraUrl(const std::string& url, CameraUrlParts& parts);
+// Resolves a camera URL and writes the rebuilt URL to out.
+bool ResolveCameraUrl(std::string& out, const std::string& url);
+bool ResolveCameraUrl(std::string& out, const std::string& url, ICameraResolver& resolver);
+
+// The resolver ResolveCameraUrl(out, url) uses; null restores the SDK's.
+// The resolver must outlive its use.
+void SetCameraResolver(ICameraResolver* resolver);
