@@ -1,6 +1,7 @@
 // The live-channel manager against real peers: file inputs made by ffmpeg,
 // record files read back by ffprobe, a relay client, the database on SQLite.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -405,4 +406,16 @@ TEST_F(ManagerTest, StartStopStorm) {
   EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests() && Manager().SourceCount() == 0; }, 30s));
   EXPECT_TRUE(WaitFor([&] { return vvtest::CountThreads() <= threads; }, 10s)) << vvtest::CountThreads();
   EXPECT_TRUE(WaitFor([&] { return vvtest::CountOpenFds() <= fds; }, 10s)) << vvtest::CountOpenFds();
+}
+
+// A transfer connection becomes a session the manager keeps until the
+// session ends and takes itself off the list.
+TEST_F(ManagerTest, TranscodeSessionsRemoveThemselves) {
+  int base = Manager().SessionCount();
+  int sv[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+  Manager().AddTranscodeSession(sv[0]);  // the session owns this end now
+  EXPECT_EQ(Manager().SessionCount(), base + 1);
+  close(sv[1]);  // the peer goes before sending its header
+  EXPECT_TRUE(WaitFor([&] { return Manager().SessionCount() == base; }, 5s));
 }
