@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <set>
 #include <vector>
 
@@ -45,12 +47,18 @@ uint64_t CLiveChannelManager::OutputKey(uint32_t id, uint32_t kind) {
   return (static_cast<uint64_t>(ModeOfKind(kind) + 1) << 32) | id;
 }
 
+namespace {
+CLiveChannelManager* theManager = nullptr;
+}  // namespace
+
 CLiveChannelManager* CLiveChannelManager::Instance() {
-  // The database manager is made first so it outlives the manager's threads.
+  // The database manager is made first: its destructor then runs after the
+  // exit handler below, which ends the manager's threads.
   static CDatabaseManager* database = &CDatabaseManager::Instance();
   static CLiveChannelManager* manager = [] {
     (void)database;
     auto* m = new CLiveChannelManager();
+    theManager = m;
     // A relay whose client went away asks for its pull to be stopped; the
     // request thread does it (the relay thread cannot join itself).
     SetRelayEndedHandler([m](int taskId) {
@@ -59,6 +67,9 @@ CLiveChannelManager* CLiveChannelManager::Instance() {
     m->statsStarted = pthread_create(&m->statsThread, nullptr, StatsThreadStart, m) == 0;
     m->scheduleStarted = pthread_create(&m->scheduleThread, nullptr, ScheduleThreadStart, m) == 0;
     m->requestStarted = pthread_create(&m->requestThread, nullptr, RequestThreadStart, m) == 0;
+    // At exit the threads end and the tree is taken down before the static
+    // objects they use (the database manager, the log) are destroyed.
+    atexit([] { theManager->Shutdown(); });
     return m;
   }();
   return manager;
@@ -71,25 +82,35 @@ CLiveChannelManager::CLiveChannelManager() {
 }
 
 CLiveChannelManager::~CLiveChannelManager() {
-  stopFlag = true;
+  Shutdown();
+  for (auto& kv : schedule) delete kv.second;
+  schedule.clear();
+  pthread_mutex_destroy(&scheduleMutex);
+  pthread_mutex_destroy(&itemMutex);
+  pthread_mutex_destroy(&changeMutex);
+}
+
+void CLiveChannelManager::Shutdown() {
+  if (stopFlag.exchange(true)) return;
+  SetRelayEndedHandler(nullptr);
   if (statsStarted) pthread_join(statsThread, nullptr);
   if (scheduleStarted) pthread_join(scheduleThread, nullptr);
   if (requestStarted) pthread_join(requestThread, nullptr);
+  statsStarted = scheduleStarted = requestStarted = false;
+  pthread_mutex_lock(&changeMutex);
   pthread_mutex_lock(&itemMutex);
   std::map<std::string, CLiveSource*> left;
   left.swap(sources);
+  outputs.clear();
+  busyChannels.clear();
   pthread_mutex_unlock(&itemMutex);
   for (auto& kv : left) DisposeSource(kv.second);
-  outputs.clear();
-  // Sessions end on their own threads and remove themselves.
+  pthread_mutex_unlock(&changeMutex);
+  // Sessions end on their own threads and take themselves off the list.
   pthread_mutex_lock(&itemMutex);
   for (auto& kv : sessions) kv.first->Stop();
   pthread_mutex_unlock(&itemMutex);
   for (int waited = 0; waited < 5000 && SessionCount() > 0; waited += 10) usleep(10 * 1000);
-  for (auto& kv : schedule) delete kv.second;
-  pthread_mutex_destroy(&scheduleMutex);
-  pthread_mutex_destroy(&itemMutex);
-  pthread_mutex_destroy(&changeMutex);
 }
 
 void CLiveChannelManager::SleepWhileRunning(int ms) {

@@ -110,6 +110,8 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   void RequestThread();
   bool HandleStart(const TaskRequest& request);
   void SleepWhileRunning(int ms);
+  // Ends the three threads and takes the whole tree down (once).
+  void Shutdown();
 
   // Under the item mutex: where the output of a task runs.
   bool FindOutputLocked(uint32_t id, uint32_t kind, Location* where);
