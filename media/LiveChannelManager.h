@@ -1,0 +1,144 @@
+#pragma once
+// The one entry to the live media engine: starts and stops forward, record,
+// live and Ixo pull tasks on request, owns the tree of inputs, channels and
+// outputs they run on, runs the weekly recording schedule, ticks the
+// per-second statistics and keeps the transcoding sessions.
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "core/RowRecords.h"
+#include "media/TaskRequestQueue.h"
+#include "media/TaskStatus.h"
+#include "media/TranscodeSession.h"
+
+class CLiveSource;
+class StreamChannel;
+class StreamOutput;
+struct LocalTime;
+
+// Task kinds of requests, StopTask and FindItem.
+enum TaskKind : uint32_t {
+  TASK_FORWARD = 1,  // forward_task row, published to its forward_url
+  TASK_RECORD = 2,   // record_task row, recorded to files
+  TASK_LIVE = 3,     // a live item published to its own live_url
+  TASK_IXO_PULL = 4  // IXOPull row, relayed to the Ixo media server
+};
+
+class CLiveChannelManager : public ITranscodeSessionOwner {
+ public:
+  // Built with its statistics, schedule and request threads on first use.
+  static CLiveChannelManager* Instance();
+
+  // Hands a request to the request thread (ownership passes). At most one
+  // request per id is pending: the same request again is dropped, any other
+  // replaces the pending one.
+  void PostRequest(TaskRequest* request);
+  void RemoveRequest(uint32_t id);
+
+  // Builds the input, channel and output a task needs (reusing the input of
+  // the url and the channel of the live id); a running output of the same
+  // task is replaced. record: the task's row record (ForwardTaskInfo,
+  // RecordTaskInfo, LiveStatusInfo or IxoPullInfo by kind); transcode: the
+  // sub-stream settings for a channel of type 4. Always true: the input
+  // opens later, and its outcome shows through FindItem.
+  bool StartTask(uint32_t kind, LiveSourceType type, const std::string& url, uint32_t taskId, uint32_t liveId,
+                 void* record, SubStreamInfo* transcode);
+  // Stops the running output of that task id and kind wherever it runs, even
+  // when its row is gone; an emptied channel and input are closed. The third
+  // argument has no effect.
+  void StopTask(uint32_t id, uint32_t kind, uint32_t third = 0);
+  // The state of the output of that task; the default block (state 0) when
+  // none runs, and always for kind 3.
+  TaskStatus FindItem(uint32_t id, uint32_t kind);
+  // Builds the output of a task on a channel (replacing one with the same
+  // task id); false for a null channel or an unknown kind.
+  bool AttachOutput(uint32_t taskId, uint32_t kind, StreamChannel* channel, void* record);
+
+  // Transcoding sessions: one per accepted transfer connection.
+  void AddTranscodeSession(int socket);
+  // Called by a session's own thread at its very end: the session is taken
+  // off the list and deleted.
+  void RemoveTranscodeSession(CTranscodeSession* session) override;
+
+  // The recording schedule (record tasks whose recordType is 0).
+  void AddSchedule(uint32_t id, RecordTaskInfo* record);
+  void SetScheduleType(uint32_t id, const RecordTaskInfo* record);
+  void RemoveSchedule(uint32_t id);
+  // One pass of the schedule at the given local time; the schedule thread
+  // runs it once a second with the recording clock.
+  void RunSchedulePass(const LocalTime& now);
+
+  // Camera URLs ("://HK") resolved through the camera vendor's service.
+  static bool IsCameraUrl(const std::string& url);
+  static bool ResolveCameraUrl(std::string& out, const std::string& url);
+
+  // Counts for diagnostics and tests.
+  int SourceCount();
+  int SessionCount();
+  bool HasPendingRequests() const { return !pending.Empty(); }
+
+  ~CLiveChannelManager() override;
+  CLiveChannelManager(const CLiveChannelManager&) = delete;
+  CLiveChannelManager& operator=(const CLiveChannelManager&) = delete;
+
+ private:
+  CLiveChannelManager();
+
+  // Where a task's output runs. The manager builds and removes every
+  // output, so it keeps this index beside the tree (under the item mutex).
+  struct Location {
+    std::string url;
+    CLiveSource* source = nullptr;
+    StreamChannel* channel = nullptr;
+    uint32_t liveId = 0;
+    StreamOutput* output = nullptr;
+    bool removing = false;  // being deleted outside the item mutex
+    TaskStatus last;        // the last state FindItem read
+  };
+  static uint64_t OutputKey(uint32_t id, uint32_t kind);
+  StreamOutput* BuildOutput(uint32_t taskId, uint32_t kind, StreamChannel* channel, void* record);
+
+  static void* StatsThreadStart(void* self);
+  static void* ScheduleThreadStart(void* self);
+  static void* RequestThreadStart(void* self);
+  void StatsThread();
+  void ScheduleThread();
+  void RequestThread();
+  bool HandleStart(const TaskRequest& request);
+  void SleepWhileRunning(int ms);
+  // Ends the three threads and takes the whole tree down (once).
+  void Shutdown();
+
+  // Under the item mutex: where the output of a task runs.
+  bool FindOutputLocked(uint32_t id, uint32_t kind, Location* where);
+  // With the change mutex held: marks the task's output as going under the
+  // item mutex, then deletes it (joining its threads) without it.
+  bool DetachOutput(uint32_t id, uint32_t kind);
+  // Under the item mutex: the channel of liveId on the input of url goes if
+  // it has no outputs left, and the input too if it has no channels left;
+  // a removed input is returned, to be stopped and deleted outside the locks.
+  CLiveSource* DropEmptyLocked(const std::string& url, uint32_t liveId);
+  static void DisposeSource(CLiveSource* source);
+
+  // Order of locks: change mutex, item mutex, a source's, a channel's.
+  pthread_mutex_t changeMutex;  // serialises StartTask and StopTask
+  std::map<std::string, CLiveSource*> sources;
+  std::map<uint64_t, Location> outputs;
+  std::map<StreamChannel*, int> busyChannels;  // channels with an output being deleted
+  pthread_mutex_t itemMutex;
+  std::map<CTranscodeSession*, int> sessions;
+  std::map<uint32_t, RecordTaskInfo*> schedule;
+  pthread_mutex_t scheduleMutex;
+  std::atomic<bool> stopFlag{false};
+  TaskRequestQueue pending;
+  pthread_t statsThread{};
+  pthread_t scheduleThread{};
+  pthread_t requestThread{};
+  bool statsStarted = false;
+  bool scheduleStarted = false;
+  bool requestStarted = false;
+};
