@@ -293,6 +293,51 @@ TEST(LiveSourceTest, FileIsPacedAndReadAgain) {
   EXPECT_GT(last.GetSize(), 0);
 }
 
+// Timestamps that jump (a splice, a wrap) carry on from where they were, and
+// the pacing goes on from there instead of sleeping out the jump.
+TEST(LiveSourceTest, JumpsCarryOn) {
+  TempDir dir("vvls");
+  auto segment = [&](const std::string& name, int offset) {
+    std::string f = dir.file(name);
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                      "sine=sample_rate=44100 -t 1.5 -pix_fmt yuv420p -c:v libx264 -g 25 -c:a aac -ac 2 "
+                      "-output_ts_offset " + std::to_string(offset) + " -f mpegts " + ShellQuote(f);
+    EXPECT_EQ(vvtest::Run(cmd, true).status, 0);
+    return f;
+  };
+  std::string early = segment("a.ts", 0), late = segment("b.ts", 100);
+  struct Case {
+    const char* name;
+    std::string first, second;
+  } cases[] = {{"forward.ts", early, late}, {"backward.ts", late, early}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::string file = dir.file(k.name);
+    ASSERT_EQ(vvtest::Run("cat " + ShellQuote(k.first) + " " + ShellQuote(k.second) + " > " + ShellQuote(file)).status, 0);
+    CLiveSource s(14);
+    Collector c;
+    c.Attach(s);
+    s.SetUrl(file);
+    int64_t t0 = NowMs();
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(3) > 0; }, milliseconds(8000)));
+    int64_t took = NowMs() - t0;
+    s.Stop();
+    EXPECT_LT(took, 5000);
+    auto run = FirstRun(c.Take());
+    int64_t last = -1, widest = 0;
+    for (const Seen& x : run) {
+      if (x.type != 1) continue;
+      if (last >= 0) widest = std::max(widest, x.ts - last);
+      last = x.ts;
+    }
+    EXPECT_LT(widest, 300) << "a gap in the video timestamps";
+    EXPECT_GT(last, 2700);
+    EXPECT_LT(last, 3300);
+    CheckRun(run, true, 150);
+  }
+}
+
 // Video that is not H.264 and audio that is not AAC are converted at the
 // source; the converted audio describes the encoder's stream.
 TEST(LiveSourceTest, ConvertsOtherCodecs) {
