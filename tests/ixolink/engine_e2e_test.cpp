@@ -59,6 +59,7 @@ class RealEngine : public ::testing::Test {
   void SetUp() override {
     IxoLinkOptions o;
     o.listenAddress = "127.0.0.1";
+    o.relayFirstPort = 18000;  // away from the engine ports other tests register meanwhile
     link = std::make_unique<IxoLink>(&engine, o);
     pullPort = vvtest::FreePort();
     pullThread = std::thread([this] { link->PullEngineCommandServer(pullPort); });
