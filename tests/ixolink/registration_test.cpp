@@ -316,3 +316,36 @@ TEST(IxoRegistration, MissingSettingsAreReported) {
   }
   EXPECT_EQ(server.Accepted(), 0);
 }
+
+// The ports announced in "Register" are the ones served: the server's
+// StartPull and StopPull go to the pull engine's port, its transcoding
+// connections to the transfer engine's.
+TEST(IxoRegistration, AnnouncedPortsServeTheServer) {
+  vvtest::TempDir dir("ixoreg");
+  IxoServerDouble server;
+  ASSERT_TRUE(server.Start());
+  FakeIxoEngine engine;
+  engine.SetPullState(2, "");
+  IxoLink link(&engine, FastOptions(WriteSettings(dir, server.port(), "")));
+  link.Start();
+  ASSERT_TRUE(vvtest::WaitFor(
+      [&] { return Rounds(server, "PullStream").size() == 1 && Rounds(server, "transfer").size() == 1; },
+      seconds(3)));
+  int pullPort = ParseRegister(Rounds(server, "PullStream")[0].reg.data).commandPort;
+  int transferPort = ParseRegister(Rounds(server, "transfer")[0].reg.data).commandPort;
+  std::string reply;
+  ASSERT_TRUE(vvtest::WaitFor(
+      [&] { return !(reply = IxoServerDouble::Command(pullPort, "StartPull", "{\"url\":\"udp://a\"}")).empty(); },
+      seconds(2)));
+  auto starts = engine.Starts();
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(reply, "{\"status\":\"ok\",\"port\":" + std::to_string(starts[0].row.listenPort) +
+                       ", \"pullStreamId\": " + std::to_string(starts[0].id) + ", \"msg\": \"\"}");
+  EXPECT_NE(starts[0].row.listenPort, pullPort);
+  EXPECT_NE(starts[0].row.listenPort, transferPort);
+  EXPECT_EQ(IxoServerDouble::Command(pullPort, "StopPull", std::to_string(starts[0].id)), "ok");
+  EXPECT_TRUE(CanConnect(transferPort));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return engine.Sessions().size() == 1; }, seconds(2)));
+  EXPECT_EQ(engine.DeleteAllCalls(), 1);
+  link.Stop();
+}
