@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "core/FileUtil.h"
 #include "core/Log.h"
@@ -134,10 +135,11 @@ void StreamOutput::SegmentThread() {
       created = file.Open(path, false);
     }
     bool ok = created && file.Write(kFlvFileHeader, sizeof(kFlvFileHeader));
-    for (IoBuffer* header : {CopyVideoHeader(), CopyAudioHeader()}) {
+    const std::pair<IoBuffer*, uint8_t> headers[] = {{CopyVideoHeader(), 9}, {CopyAudioHeader(), 8}};
+    for (const auto& [header, type] : headers) {
       if (!header) continue;
       Tag tag;
-      tag.SetType(static_cast<uint8_t>(header->GetType() == 8 ? 8 : 9));
+      tag.SetType(type);
       tag.SetTimestamp(0);
       tag.SetDataSize(static_cast<uint32_t>(header->GetSize()));
       tag.SetBody(header);
