@@ -139,7 +139,6 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
     while (IoBuffer* u = parser.TakeNalUnit()) delete u;
     return;
   }
-  int64_t ts = Relative(packet.GetTimestamp());
   // One packet is one access unit: all its NAL units travel in one tag, so
   // pictures coded in several slices reach the decoder whole.
   work->Clear();
@@ -162,6 +161,9 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
     work->Clear();
     return;
   }
+  // The base comes from the first tag, not from a unit that only carried
+  // parameter sets.
+  int64_t ts = Relative(packet.GetTimestamp());
   int cts = packet.GetCompositionTime();
   if (cts > 0x7FFFFF) cts = 0x7FFFFF;
   if (cts < -0x800000) cts = -0x800000;

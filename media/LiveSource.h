@@ -32,7 +32,7 @@ class AudioEncoder;
 class CVideoDecoder;
 class CVideoEncoder;
 
-class CLiveSource : public StreamChannelOwner {
+class CLiveSource final : public StreamChannelOwner {
  public:
   // URL kinds.
   enum { kOther = 0, kUdp = 1, kRtsp = 2, kRtmp = 3, kHttp = 4, kDevice = 5 };

@@ -85,6 +85,9 @@ RtmpSession::~RtmpSession() {
 }
 
 bool RtmpSession::SetupURL(const std::string& url) {
+  // The library would drop what it parsed from the previous URL without
+  // freeing it; closing releases it.
+  if (urlCopy) Close();
   free(urlCopy);
   urlCopy = strdup(url.c_str());
   if (!urlCopy) return false;
@@ -216,6 +219,16 @@ int RtmpSession::StreamId() const { return rtmp->m_stream_id; }
 void RtmpSession::Close() {
   socketFd = -1;
   if (rtmp) RTMP_Close(rtmp);
+}
+
+void RtmpSession::CloseLost() {
+  socketFd = -1;
+  if (!rtmp) return;
+  if (rtmp->m_sb.sb_socket >= 0) {
+    close(rtmp->m_sb.sb_socket);
+    rtmp->m_sb.sb_socket = -1;
+  }
+  RTMP_Close(rtmp);
 }
 
 void RtmpSession::Abort() {

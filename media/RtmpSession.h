@@ -46,6 +46,9 @@ class RtmpSession {
   // reading, so it is safe beside a sender).
   bool PeerClosed() const;
   void Close();
+  // Closes a connection whose peer is gone without the closing messages
+  // (they could only fail).
+  void CloseLost();
   // Ends a connect or send that is blocked on the socket, from another
   // thread (the call in progress then fails).
   void Abort();

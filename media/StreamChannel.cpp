@@ -480,7 +480,21 @@ void StreamChannel::EncodeThread() {
           e->SetType(3);
           return e;
         };
-        if (hasStreamOutputs) PushTracked(streamQueue, newestStream, eos());
+        if (hasStreamOutputs) {
+          PushTracked(streamQueue, newestStream, eos());
+          // Packaging forgets its parameter sets at the end of a run, but
+          // the encoder goes on with the same ones and repeats them only at
+          // its next key frame: hand them over again at once, so the next
+          // run's pictures are not dropped for want of a header.
+          const IoBuffer* sets = videoEncoderOpen ? videoEncoder->GetParameterSets() : nullptr;
+          if (sets && sets->GetSize() > 0) {
+            IoBuffer* ps = new IoBuffer(sets->GetSize() + 1);
+            ps->Write(sets->GetData(), sets->GetSize());
+            ps->SetType(1);
+            ps->SetCodecId(AV_CODEC_ID_H264);
+            PushTracked(streamQueue, newestStream, ps);
+          }
+        }
         if (hasRecordOutputs) PushTracked(recordQueue, newestRecord, eos());
       }
       FreePacket(p);

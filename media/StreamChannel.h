@@ -89,8 +89,10 @@ class StreamChannel {
 
   // Configures and opens the codecs the settings ask for, from what the
   // owner reports of its input, and marks which media the channel uses. A
-  // decoder is opened only behind an encoder that opened, so a failed
-  // encoder leaves that medium passing through rather than lost.
+  // decoder is opened only behind an encoder that opened (and the encoder
+  // is closed again when its decoder fails), so compressed packets never
+  // reach an encoder: a medium whose codecs did not open passes through
+  // when nothing is transcoded, and is dropped beside a transcoded one.
   void SetUpCodecs();
 
   // Takes a packet of the input (the channel owns it from here on).

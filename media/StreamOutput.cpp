@@ -127,8 +127,10 @@ void StreamOutput::JoinThreads() {
   // leads here from its own thread).
   static const int order[] = {kSlicePlayerThread, kPumpThread, kSliceWriterThread, kRelayThread, kRecorderThread, kPublisherThread};
   pthread_t self = pthread_self();
-  {
-    // A blocked connect or send ends at once instead of at its time-out.
+  if (!connected.load()) {
+    // A connect in progress ends at once instead of at its time-out; a
+    // live connection is closed properly by the publisher (a blocked send
+    // ends at the send time-out).
     pthread_mutex_lock(&rtmpLock);
     if (rtmp) rtmp->Abort();
     pthread_mutex_unlock(&rtmpLock);
@@ -439,7 +441,7 @@ void StreamOutput::PublishThread() {
 
 void StreamOutput::MarkConnectionLost() {
   pthread_mutex_lock(&rtmpLock);
-  if (rtmp) rtmp->Close();
+  if (rtmp) rtmp->CloseLost();
   pthread_mutex_unlock(&rtmpLock);
   connected = false;
   baseTimestamp = -1;

@@ -313,13 +313,17 @@ TEST(FlvPackager, EndOfStreamStartsAFreshRun) {
   EXPECT_EQ(pk.GetAudioSequenceHeader(), nullptr);
   EXPECT_NE(pk.HeaderVersion(), version);
 
-  // The reopened input brings other parameter sets; they make the new header.
+  // The reopened input brings other parameter sets; they make the new
+  // header. A unit of parameter sets alone gives no tag and sets no base.
   const Bytes sps2 = {0x67, 0x4d, 0x40, 0x1e, 0xda, 0x01, 0x40, 0x16, 0xe8, 0x40};
-  Feed(pk, Packet(1, AV_CODEC_ID_H264, Cat({kSc4, sps2, kSc4, kPps, kSc4, kIdr}), 5000), got);
+  Feed(pk, Packet(1, AV_CODEC_ID_H264, Cat({kSc4, sps2, kSc4, kPps}), 1000), got);
   ASSERT_NE(pk.GetAvcSequenceHeader(), nullptr);
   EXPECT_EQ(pk.GetAvcSequenceHeader()->GetData()[6], 0x4d);
+  ASSERT_EQ(got.tags.size(), 4u);
+  Feed(pk, Packet(1, AV_CODEC_ID_H264, Cat({kSc4, kIdr}), 5000), got);
   ASSERT_EQ(got.tags.size(), 5u);
   EXPECT_EQ(got.tags[4]->GetTimestamp(), 0);
+  EXPECT_EQ(got.tags[4]->GetData()[0], 0x17);
 }
 
 TEST(FlvPackager, X264StreamsDecodeCleanlyFromOurTags) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -234,9 +235,17 @@ TEST(LiveSourceTest, DeviceText) {
 TEST(LiveSourceTest, FileIsPacedAndReadAgain) {
   TempDir dir("vvls");
   std::string file = MakeFile(dir, "in.mp4", 2.0, "-c:v libx264 -g 25 -bf 2 -c:a aac -b:a 96k");
-  CLiveSource s(7);
+  auto source = std::make_unique<CLiveSource>(7);
+  CLiveSource& s = *source;
   Collector c;
-  c.Attach(s);
+  // Copies of the audio packets outlive the source and both of its runs.
+  std::mutex keptMutex;
+  std::vector<std::unique_ptr<IoBuffer>> kept;
+  s.SetPacketTap([&](const IoBuffer& p) {
+    c.Add(p);
+    std::lock_guard<std::mutex> l(keptMutex);
+    if (p.GetType() == 2) kept.emplace_back(CloneIoBuffer(&p));
+  });
   s.SetUrl(file);
   int64_t t0 = NowMs();
   ASSERT_TRUE(s.Start());
@@ -273,6 +282,60 @@ TEST(LiveSourceTest, FileIsPacedAndReadAgain) {
   ASSERT_NE(next, all.end());
   EXPECT_LT(next->ts, 200);
   EXPECT_GE(s.GetOpenAttempts(), 2);
+  source.reset();
+  std::lock_guard<std::mutex> l(keptMutex);
+  ASSERT_GT(kept.size(), 2u);
+  const IoBuffer& one = *kept.front();
+  const IoBuffer& last = *kept.back();
+  ASSERT_GE(one.GetExtraDataSize(), 2);
+  ASSERT_EQ(one.GetExtraDataSize(), last.GetExtraDataSize());
+  EXPECT_EQ(memcmp(one.GetExtraData(), last.GetExtraData(), one.GetExtraDataSize()), 0);
+  EXPECT_GT(last.GetSize(), 0);
+}
+
+// Timestamps that jump (a splice, a wrap) carry on from where they were, and
+// the pacing goes on from there instead of sleeping out the jump.
+TEST(LiveSourceTest, JumpsCarryOn) {
+  TempDir dir("vvls");
+  auto segment = [&](const std::string& name, int offset) {
+    std::string f = dir.file(name);
+    std::string cmd = "ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                      "sine=sample_rate=44100 -t 1.5 -pix_fmt yuv420p -c:v libx264 -g 25 -c:a aac -ac 2 "
+                      "-output_ts_offset " + std::to_string(offset) + " -f mpegts " + ShellQuote(f);
+    EXPECT_EQ(vvtest::Run(cmd, true).status, 0);
+    return f;
+  };
+  std::string early = segment("a.ts", 0), late = segment("b.ts", 100);
+  struct Case {
+    const char* name;
+    std::string first, second;
+  } cases[] = {{"forward.ts", early, late}, {"backward.ts", late, early}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::string file = dir.file(k.name);
+    ASSERT_EQ(vvtest::Run("cat " + ShellQuote(k.first) + " " + ShellQuote(k.second) + " > " + ShellQuote(file)).status, 0);
+    CLiveSource s(14);
+    Collector c;
+    c.Attach(s);
+    s.SetUrl(file);
+    int64_t t0 = NowMs();
+    ASSERT_TRUE(s.Start());
+    ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(3) > 0; }, milliseconds(8000)));
+    int64_t took = NowMs() - t0;
+    s.Stop();
+    EXPECT_LT(took, 5000);
+    auto run = FirstRun(c.Take());
+    int64_t last = -1, widest = 0;
+    for (const Seen& x : run) {
+      if (x.type != 1) continue;
+      if (last >= 0) widest = std::max(widest, x.ts - last);
+      last = x.ts;
+    }
+    EXPECT_LT(widest, 300) << "a gap in the video timestamps";
+    EXPECT_GT(last, 2700);
+    EXPECT_LT(last, 3300);
+    CheckRun(run, true, 150);
+  }
 }
 
 // Video that is not H.264 and audio that is not AAC are converted at the
@@ -456,11 +519,14 @@ TEST(LiveSourceTest, StartStopLeavesNothingBehind) {
   }
   int fds = vvtest::CountOpenFds();
   int threads = vvtest::CountThreads();
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 50; ++i) {
     CLiveSource s(13);
     s.SetUrl(i % 2 ? file : silent);
+    // A pass-through channel: started by the source once the input is open,
+    // stopped and deleted with it.
+    s.AddOutput(new StreamChannel(13, nullptr), 13);
     ASSERT_TRUE(s.Start());
-    std::this_thread::sleep_for(milliseconds(50 + (i % 5) * 60));
+    std::this_thread::sleep_for(milliseconds(20 + (i % 5) * 40));
     int64_t t = NowMs();
     s.Stop();
     EXPECT_LT(NowMs() - t, 500) << "stop took too long, cycle " << i;
@@ -526,13 +592,24 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
   struct Case {
     const char* name;
     std::string url;
-    bool live;
-  } cases[] = {{"file", file, false}, {"udp", udp, true}};
+    std::string send;  // ffmpeg output options of a live sender
+  } cases[] = {
+      {"file", file, ""},
+      {"udp", udp, "-f mpegts " + ShellQuote(udp + "?pkt_size=1316")},
+      {"rtmp", nginx.Url("src"), "-f flv " + ShellQuote(nginx.Url("src"))},
+  };
+  auto recordingsOf = [&](const std::string& name) {
+    std::vector<std::string> r;
+    for (const std::string& f : nginx.Recordings())
+      if (f.find("/" + name + "-") != std::string::npos) r.push_back(f);
+    return r;
+  };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
-    size_t before = nginx.Recordings().size();
+    bool live = !k.send.empty();
+    size_t before = recordingsOf(k.name).size();
     std::unique_ptr<FfmpegProcess> sender;
-    if (k.live) sender.reset(new FfmpegProcess(LavfiSender() + "-f mpegts " + ShellQuote(k.url + "?pkt_size=1316")));
+    if (live) sender.reset(new FfmpegProcess(LavfiSender() + k.send));
     CLiveSource s(20);
     Collector c;
     c.Attach(s);
@@ -542,7 +619,7 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
                   new StreamOutput(30, nginx.Url(k.name), StreamOutput::kPublish, nullptr, nullptr));
     s.AddOutput(ch, 20);
     ASSERT_TRUE(s.Start());
-    if (k.live) {
+    if (live) {
       ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(1) > 75; }, milliseconds(15000)));
     } else {
       // The whole first run of the file.
@@ -558,7 +635,7 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
     std::vector<std::string> rec;
     ASSERT_TRUE(vvtest::WaitFor(
         [&] {
-          rec = nginx.Recordings();
+          rec = recordingsOf(k.name);
           return rec.size() > before;
         },
         milliseconds(3000)));
@@ -569,13 +646,49 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
     EXPECT_EQ(a.info, "aac,44100,2\n");
     EXPECT_TRUE(v.monotonic);
     EXPECT_TRUE(a.monotonic);
-    if (!k.live) {
+    if (!live) {
       EXPECT_GE(v.packets, 65) << "pictures of the file";
       EXPECT_LE(v.packets, 75) << "pictures of the file";
       EXPECT_NEAR(v.end - v.first, a.end - a.first, 0.25) << "audio and video durations";
     }
     EXPECT_NEAR(v.end, a.end, 0.1) << "audio and video end together";
+    if (k.url.compare(0, 7, "rtmp://") == 0) {
+      EXPECT_EQ(s.GetUrlKind(), CLiveSource::kRtmp);
+    }
     std::string errors = vvtest::Run("ffmpeg -v error -i " + ShellQuote(rec.back()) + " -f null - 2>&1").output;
     EXPECT_EQ(errors, "");
   }
+}
+
+// An RTMP input whose publisher goes away: the read times out, the run ends,
+// and the source picks the stream up again once it is published anew.
+TEST(LiveSourceTest, RtmpInputComesBack) {
+  if (!vvtest::NginxRtmp::Available()) GTEST_SKIP() << "nginx with the RTMP module is not installed";
+  vvtest::NginxRtmp nginx;
+  ASSERT_TRUE(nginx.Start());
+  std::string url = nginx.Url("cam");
+  std::string send = LavfiSender() + "-f flv " + ShellQuote(url);
+  std::unique_ptr<FfmpegProcess> publisher(new FfmpegProcess(send));
+  CLiveSource s(21);
+  Collector c;
+  c.Attach(s);
+  s.SetUrl(url);
+  // The publisher needs a moment before there is a stream to play.
+  std::this_thread::sleep_for(milliseconds(700));
+  ASSERT_TRUE(s.Start());
+  ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(1) > 50; }, milliseconds(12000)));
+  publisher.reset();
+  ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(3) > 0; }, milliseconds(10000)));
+  auto first = FirstRun(c.Take());
+  c.Clear();
+  publisher.reset(new FfmpegProcess(send));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(1) > 25; }, milliseconds(20000)));
+  s.Stop();
+  std::vector<Seen> settled;
+  int64_t firstV = -1;
+  for (const Seen& x : first)
+    if (x.type == 1 && firstV < 0) firstV = x.ts;
+  for (const Seen& x : first)
+    if (x.ts >= firstV + 200) settled.push_back(x);
+  CheckRun(settled, true, 150);
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/Log.h"
 #include "media/StreamOutput.h"
 #include "tests/media/FlvTags.h"
 #include "tests/tools/NginxRtmp.h"
@@ -407,4 +408,59 @@ TEST(StreamOutputRefusedTest, RefusedPublishReportsFailure) {
       },
       6s))
       << server.ErrorLog();
+}
+
+TEST_F(StreamOutputRtmpTest, BacklogIsBoundedAndDropsToAKeyFrame) {
+  Media m = LoadMedia(dir.path(), 2.0);
+  ASSERT_TRUE(m.videoHeader && m.audioHeader);
+  TempDir logDir("vvlog");
+  std::string oldLog = GetLogFileName();
+  SetLogFileName(logDir.file("v.log"));
+  auto out = Publish("g");
+  std::unique_ptr<IoBuffer> vh(FromTag(*m.videoHeader));
+  std::unique_ptr<IoBuffer> ah(FromTag(*m.audioHeader));
+  out->SetVideoHeader(vh.get());
+  out->SetAudioHeader(ah.get());
+  // 40 s of stream arrive at once, far more than a sender keeps queued.
+  int64_t span = 0;
+  for (const FlvTag& t : m.tags) span = std::max<int64_t>(span, t.timestamp);
+  int pushed = 0;
+  for (int round = 0; round < 20; ++round) {
+    for (const FlvTag& t : m.tags) {
+      if ((t.type != 8 && t.type != 9) || t.IsSequenceHeader()) continue;
+      std::unique_ptr<IoBuffer> p(FromTag(t));
+      p->SetTimestamp(t.timestamp + round * (span + 40));
+      out->PushPacket(p.get());
+      pushed += t.type == 9;
+    }
+  }
+  // A later packet lets the newest ones leave too.
+  std::unique_ptr<IoBuffer> last(MakePacket(8, 20 * (span + 40) + 100, 8, 0xAF));
+  out->PushPacket(last.get());
+  ASSERT_TRUE(WaitFor([&] { return out->QueueSize() <= 1; }, 10s)) << out->QueueSize() << " connected " << out->IsConnected() << " pushed " << pushed << " delay " << out->CheckStatus()->delay;
+  out.reset();
+  SetLogFileName(oldLog);
+  EXPECT_NE(ReadFileText(logDir.file("v.log")).find("dropped"), std::string::npos);
+  ASSERT_TRUE(WaitFor([&] { return !server->Recordings().empty(); }, 3s));
+  Probe p = ProbeFile(server->Recordings().back());
+  EXPECT_LT(p.videoPackets, pushed);
+  EXPECT_GT(p.videoPackets, 0);
+  EXPECT_TRUE(p.decodesClean) << p.raw;
+}
+
+TEST_F(StreamOutputRtmpTest, StartStopCyclesReturnThreadsAndDescriptors) {
+  // Warm up process-wide state (library set-up, log) before the baseline.
+  Publish("warm").reset();
+  int fds = CountOpenFds();
+  int threads = CountThreads();
+  for (int i = 0; i < 50; ++i) {
+    auto out = std::make_unique<StreamOutput>(20 + i, server->Url("cycle"), StreamOutput::kPublish, nullptr,
+                                              nullptr);
+    out->Start();
+    if (i % 2 == 0) {
+      ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 5s)) << "cycle " << i;
+    }
+  }
+  EXPECT_TRUE(WaitFor([&] { return CountThreads() == threads; }, 2s)) << CountThreads() << " vs " << threads;
+  EXPECT_TRUE(WaitFor([&] { return CountOpenFds() == fds; }, 2s)) << CountOpenFds() << " vs " << fds;
 }
