@@ -34,6 +34,5 @@ class IxoEngine {
   virtual void AddTranscodeSession(int socket) = 0;
 };
 
-// The engine over CDatabaseManager and CLiveChannelManager, or null while
-// the program is built without them.
+// The program's engine over CDatabaseManager and CLiveChannelManager.
 IxoEngine* DefaultIxoEngine();

@@ -1,3 +1,0 @@
-#include "ixolink/IxoEngine.h"
-
-IxoEngine* DefaultIxoEngine() { return nullptr; }
