@@ -555,12 +555,8 @@ void CADORecordset::Close() {
 
 void CADORecordset::Fail(long code, const std::string& meaning, const std::string& source,
                          const std::string& description) {
-    CADODataBase::ErrorInfo e;
-    e.code = code;
-    e.meaning = meaning;
-    e.source = source;
-    e.description = description;
-    lastError_ = "Query = " + query_ + "\n" + FormatError("CADORecordset", e);
+    lastError_ = "Query = " + query_ + "\n" +
+                 FormatError("CADORecordset", MakeError(code, meaning.c_str(), source.c_str(), description));
 }
 
 bool CADORecordset::Open(const std::string& statement, int option) {

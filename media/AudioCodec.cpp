@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "core/Log.h"
+#include "media/CodecContextUtil.h"
 
 namespace {
 
@@ -66,23 +67,13 @@ void AudioDecoder::SetExtraData(const uint8_t* bytes, int n) {
 }
 
 bool AudioDecoder::SetCodecContext(const AVCodecContext* src) {
-  if (!src) return false;
-  AVCodecParameters* par = avcodec_parameters_alloc();
-  if (!par) return false;
-  bool ok = avcodec_parameters_from_context(par, src) >= 0 && SetCodecParameters(par);
-  avcodec_parameters_free(&par);
-  return ok;
+  if (!src || !ReplaceCodecCopy(copied, src)) return false;
+  codecId = copied->codec_id;
+  return true;
 }
 
 bool AudioDecoder::SetCodecParameters(const AVCodecParameters* par) {
-  if (!par) return false;
-  avcodec_free_context(&copied);
-  copied = avcodec_alloc_context3(nullptr);
-  if (!copied) return false;
-  if (avcodec_parameters_to_context(copied, par) < 0) {
-    avcodec_free_context(&copied);
-    return false;
-  }
+  if (!par || !ReplaceCodecCopy(copied, par)) return false;
   codecId = par->codec_id;
   return true;
 }
@@ -98,9 +89,7 @@ bool AudioDecoder::Open() {
   if (!ctx) return false;
   bool ok = true;
   if (copied) {
-    AVCodecParameters* par = avcodec_parameters_alloc();
-    ok = par && avcodec_parameters_from_context(par, copied) >= 0 && avcodec_parameters_to_context(ctx, par) >= 0;
-    avcodec_parameters_free(&par);
+    ok = CopyCodecSettings(ctx, copied);
   } else {
     ctx->codec_id = codec->id;
     ctx->sample_fmt = static_cast<AVSampleFormat>(sampleFormat);
@@ -108,13 +97,7 @@ bool AudioDecoder::Open() {
     MakeLayout(&ctx->ch_layout, channelLayout, channels);
     ctx->time_base = AVRational{1, sampleRate > 0 ? sampleRate : 44100};
     ctx->frame_size = 1024;
-    if (!extra.empty()) {
-      ctx->extradata = static_cast<uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-      if (ctx->extradata) {
-        memcpy(ctx->extradata, extra.data(), extra.size());
-        ctx->extradata_size = static_cast<int>(extra.size());
-      }
-    }
+    if (!extra.empty()) SetContextExtraData(ctx, extra.data(), extra.size());
   }
   if (ctx->frame_size == 0) ctx->frame_size = 1024;
   ctx->error_concealment = 3;

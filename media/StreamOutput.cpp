@@ -240,7 +240,7 @@ void StreamOutput::PushPacket(const IoBuffer* packet) {
   if (playDeadline.load() == 0xFFFFFFFFu) {
     playDeadline = TickCount() + static_cast<uint32_t>(std::max(0, forwardTask.buffer_time)) * 1000u;
   }
-  lastTimestamp = static_cast<uint32_t>(packet->GetTimestamp());
+  lastTimestamp = packet->GetTimestamp();
   queue->Push(copy);
 }
 
@@ -278,7 +278,7 @@ int StreamOutput::DropBacklog(int64_t limitMs) {
   for (;;) {
     IoBuffer* front = queue->Front();
     if (!front) break;
-    int64_t span = static_cast<int64_t>(static_cast<int32_t>(lastTimestamp.load())) - front->GetTimestamp();
+    int64_t span = lastTimestamp.load() - front->GetTimestamp();
     if (span <= limitMs || front->GetType() == 3) break;
     delete TakeFront();
     ++dropped;
@@ -369,7 +369,7 @@ TaskStatus* StreamOutput::CheckStatus() {
   status.delay = 0;
   pthread_mutex_lock(&queueLock);
   if (IoBuffer* front = queue->Front()) {
-    status.delay = static_cast<int>(static_cast<int32_t>(lastTimestamp.load()) - front->GetTimestamp());
+    status.delay = static_cast<int>(lastTimestamp.load() - front->GetTimestamp());
   }
   pthread_mutex_unlock(&queueLock);
 
@@ -496,8 +496,9 @@ void StreamOutput::PumpThread() {
       SleepMs(3);
       continue;
     }
-    uint64_t ahead = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(lastTimestamp.load())) -
-                                           front->GetTimestamp());
+    // Unsigned on purpose: after the source restarts its timestamps the span
+    // is negative, and older packets must leave at once.
+    uint64_t ahead = static_cast<uint64_t>(lastTimestamp.load() - front->GetTimestamp());
     if (ahead > delay) {
       if (DropBacklog(limit) > 0) continue;
       IoBuffer* packet = TakeFront();

@@ -178,7 +178,9 @@ class StreamOutput {
 
   std::atomic<int64_t> baseTimestamp{-1};
   std::atomic<bool> connected{false};
-  std::atomic<uint32_t> lastTimestamp{0xFFFFFFFFu};
+  // Timestamp of the newest packet pushed; -1 before the first. Kept whole
+  // so a delay still holds after 2^31 ms of one run.
+  std::atomic<int64_t> lastTimestamp{-1};
   // Tick count (ms) at which delayed playback may begin; all ones unarmed.
   std::atomic<uint32_t> playDeadline{0xFFFFFFFFu};
 

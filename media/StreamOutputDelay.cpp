@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "core/FileUtil.h"
 #include "core/Log.h"
@@ -32,14 +33,10 @@ uint32_t TickCount32() { return static_cast<uint32_t>(NowMs()); }
 // the count's wrap for deadlines less than 24 days ahead.
 bool TickReached(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
 
-// How far the newest pushed timestamp (kept as its low 32 bits) lies past
-// a queued packet's 64-bit timestamp. Taking the difference of the low 32
-// bits keeps it right over any length of run; a negative span (the source's
-// timestamps started again) compares as a huge unsigned number, so such
-// packets leave at once.
-uint64_t SpanPast(uint32_t last, int64_t ts) {
-  return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(last - static_cast<uint32_t>(ts))));
-}
+// How far the newest pushed timestamp lies past a queued packet's. A
+// negative span (the source's timestamps started again) compares as a huge
+// unsigned number, so such packets leave at once.
+uint64_t SpanPast(int64_t last, int64_t ts) { return static_cast<uint64_t>(last - ts); }
 
 // The longest pause between two packets of a running stream that slice
 // playback reproduces at a slice boundary.
@@ -134,10 +131,11 @@ void StreamOutput::SegmentThread() {
       created = file.Open(path, false);
     }
     bool ok = created && file.Write(kFlvFileHeader, sizeof(kFlvFileHeader));
-    for (IoBuffer* header : {CopyVideoHeader(), CopyAudioHeader()}) {
+    const std::pair<IoBuffer*, uint8_t> headers[] = {{CopyVideoHeader(), 9}, {CopyAudioHeader(), 8}};
+    for (const auto& [header, type] : headers) {
       if (!header) continue;
       Tag tag;
-      tag.SetType(static_cast<uint8_t>(header->GetType() == 8 ? 8 : 9));
+      tag.SetType(type);
       tag.SetTimestamp(0);
       tag.SetDataSize(static_cast<uint32_t>(header->GetSize()));
       tag.SetBody(header);

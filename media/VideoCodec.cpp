@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "core/Log.h"
+#include "media/CodecContextUtil.h"
 
 // ---------------------------------------------------------------- decoder
 
@@ -27,24 +28,14 @@ void CVideoDecoder::SetExtraData(const uint8_t* bytes, int n) {
 }
 
 bool CVideoDecoder::SetCodecContext(const AVCodecContext* src) {
-  if (!src) return false;
-  AVCodecParameters* par = avcodec_parameters_alloc();
-  if (!par) return false;
-  bool ok = avcodec_parameters_from_context(par, src) >= 0 && SetCodecParameters(par);
-  avcodec_parameters_free(&par);
-  if (ok) copied->time_base = src->time_base;
-  return ok;
+  if (!src || !ReplaceCodecCopy(copied, src)) return false;
+  codecId = copied->codec_id;
+  copied->time_base = src->time_base;
+  return true;
 }
 
 bool CVideoDecoder::SetCodecParameters(const AVCodecParameters* par) {
-  if (!par) return false;
-  avcodec_free_context(&copied);
-  copied = avcodec_alloc_context3(nullptr);
-  if (!copied) return false;
-  if (avcodec_parameters_to_context(copied, par) < 0) {
-    avcodec_free_context(&copied);
-    return false;
-  }
+  if (!par || !ReplaceCodecCopy(copied, par)) return false;
   codecId = par->codec_id;
   return true;
 }
@@ -59,14 +50,11 @@ bool CVideoDecoder::Open() {
   ctx = avcodec_alloc_context3(codec);
   if (!ctx) return false;
   if (copied) {
-    AVCodecParameters* par = avcodec_parameters_alloc();
-    if (!par || avcodec_parameters_from_context(par, copied) < 0 || avcodec_parameters_to_context(ctx, par) < 0) {
-      avcodec_parameters_free(&par);
+    if (!CopyCodecSettings(ctx, copied)) {
       avcodec_free_context(&ctx);
       LogError("open video decoder error %d", liveId);
       return false;
     }
-    avcodec_parameters_free(&par);
     ctx->time_base = copied->time_base;
   } else {
     ctx->codec_id = codec->id;
@@ -74,13 +62,7 @@ bool CVideoDecoder::Open() {
     ctx->height = height;
     if (pixelFormat >= 0) ctx->pix_fmt = static_cast<AVPixelFormat>(pixelFormat);
     ctx->time_base = AVRational{1, frameRate > 0 ? frameRate : 25};
-    if (!extra.empty()) {
-      ctx->extradata = static_cast<uint8_t*>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-      if (ctx->extradata) {
-        memcpy(ctx->extradata, extra.data(), extra.size());
-        ctx->extradata_size = static_cast<int>(extra.size());
-      }
-    }
+    if (!extra.empty()) SetContextExtraData(ctx, extra.data(), extra.size());
   }
   ctx->error_concealment = FF_EC_GUESS_MVS | FF_EC_DEBLOCK;
   ctx->thread_count = 1;
@@ -288,14 +270,8 @@ IoBuffer* CVideoEncoder::TakePacket() {
   outPacket->SetTimestamp(srcPts);
   if (codecId == AV_CODEC_ID_H264) {
     if (!parameterSets) ExtractParameterSets(packet->data, packet->size, parameterSets);
-    if (parameterSets && !ctx->extradata) {
-      int n = parameterSets->GetSize();
-      ctx->extradata = static_cast<uint8_t*>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
-      if (ctx->extradata) {
-        memcpy(ctx->extradata, parameterSets->GetData(), n);
-        ctx->extradata_size = n;
-      }
-    }
+    if (parameterSets && !ctx->extradata)
+      SetContextExtraData(ctx, parameterSets->GetData(), static_cast<size_t>(parameterSets->GetSize()));
   }
   av_packet_unref(packet);
   return outPacket;

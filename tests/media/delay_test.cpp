@@ -369,9 +369,10 @@ TEST_F(DelayTest, SliceTimestampsRiseFromZeroAndSkipClockJumps) {
   out->SetAudioHeader(&audioHeader);
 
   // Video every 40 ms, each followed by audio 20 ms behind it; at 1500 ms
-  // the source's clock jumps 100 s ahead.
+  // the source's clock jumps 100 s ahead. The run is 49.7 days old and
+  // crosses 2^32 ms on the way, where 32-bit timestamps wrap.
   std::vector<std::vector<uint8_t>> bodies;
-  int64_t clock = 0;
+  int64_t clock = (int64_t(1) << 32) - 1000;
   for (int i = 0; i < 100; ++i) {
     if (i == 38) clock += 100000;
     int64_t ts = clock + 40 * i;

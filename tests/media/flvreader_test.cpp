@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -438,6 +441,59 @@ TEST(FlvReader, HostileTagHeaders) {
       EXPECT_EQ(got.size(), c.tags + (synth && c.tags > 0 ? 1 : 0));
     }
   }
+}
+
+TEST(FlvReader, PositionsPastFourGigabytes) {
+  vvtest::TempDir dir("vv-flvreader");
+  std::string path = dir.file("big.flv");
+  // 300 key frames of 16 MiB each, written sparsely: only headers and the
+  // first body bytes take room on disk.
+  const int kTags = 300;
+  const uint32_t kData = 0xFFFFFF;
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  const uint8_t header[13] = {'F', 'L', 'V', 1, 1, 0, 0, 0, 9, 0, 0, 0, 0};
+  ASSERT_EQ(pwrite(fd, header, sizeof(header), 0), 13);
+  int64_t pos = 9;  // position of the PreviousTagSize in front of the tag
+  std::vector<int64_t> positions;
+  for (int i = 0; i < kTags; ++i) {
+    positions.push_back(pos);
+    uint32_t ts = static_cast<uint32_t>(i) * 1000;
+    uint8_t h[16] = {0, 0, 0, 0, 9, 0xFF, 0xFF, 0xFF, uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts), 0, 0, 0, 0,
+                     0x17};
+    if (i > 0) {
+      uint32_t prev = kData + 11;
+      h[0] = uint8_t(prev >> 24), h[1] = uint8_t(prev >> 16), h[2] = uint8_t(prev >> 8), h[3] = uint8_t(prev);
+    }
+    ASSERT_EQ(pwrite(fd, h, sizeof(h), pos), 16);
+    pos += 15 + kData;
+  }
+  ASSERT_EQ(ftruncate(fd, pos + 4), 0);
+  struct stat st;
+  fstat(fd, &st);
+  close(fd);
+  if (st.st_blocks * 512 > 64 * 1024 * 1024) GTEST_SKIP() << "no sparse files here";
+  ASSERT_GT(positions.back(), int64_t(1) << 32);
+
+  FLVReader reader(path, false);
+  EXPECT_EQ(reader.GetTotalBytes(), pos + 4);
+  KeyFrameMeta* meta = reader.GetKeyFrameMeta();
+  EXPECT_EQ(meta->positions, positions);
+  EXPECT_EQ(meta->duration, (kTags - 1) * 1000);
+  EXPECT_EQ(reader.SeekToTime(298500), 298000);
+  EXPECT_EQ(reader.GetPosition(), positions[298]);
+  std::unique_ptr<Tag> t(reader.ReadNextTag());
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->GetTimestamp(), 298000u);
+  EXPECT_EQ(t->GetDataSize(), kData);
+  EXPECT_EQ(t->GetBody()->GetData()[0], 0x17);
+  std::unique_ptr<Tag> last(reader.ReadNextTag());
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->GetTimestamp(), 299000u);
+  EXPECT_EQ(reader.ReadNextTag(), nullptr);
+  // Such an index cannot be stored in the 32-bit index file.
+  FileKeyFrameMetaCache cache;
+  EXPECT_FALSE(cache.Save(path, *meta));
 }
 
 // ---------------------------------------------------------------- index file

@@ -37,6 +37,12 @@ using vvtest::TempDir;
 
 namespace {
 
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 int64_t NowMs() {
   return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -576,8 +582,8 @@ void ProbeRecording(const std::string& path, ProbedStream& video, ProbedStream& 
 
 }  // namespace
 
-// The main road: a file source and a UDP source each reach nginx-rtmp
-// through a pass-through channel and are checked with ffprobe.
+// The main road: a file, a UDP and an RTMP source each reach nginx-rtmp
+// through a pass-through and a transcoding channel, checked with ffprobe.
 TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
   if (!vvtest::NginxRtmp::Available()) GTEST_SKIP() << "nginx with the RTMP module is not installed";
   TempDir dir("vvls");
@@ -607,17 +613,43 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     bool live = !k.send.empty();
-    size_t before = recordingsOf(k.name).size();
     std::unique_ptr<FfmpegProcess> sender;
     if (live) sender.reset(new FfmpegProcess(LavfiSender() + k.send));
     CLiveSource s(20);
     Collector c;
     c.Attach(s);
     s.SetUrl(k.url);
-    StreamChannel* ch = new StreamChannel(20, nullptr);
-    ch->AddOutput(30, StreamChannel::kStreamOutput,
-                  new StreamOutput(30, nginx.Url(k.name), StreamOutput::kPublish, nullptr, nullptr));
-    s.AddOutput(ch, 20);
+    // Two channels on the one input: the source itself passed through, and
+    // a sub-stream transcoded by its channel.
+    SubStreamInfo sub;
+    sub.useVideo = true;
+    sub.vFormat = "H264";
+    sub.vColor = "YUVJ420P";
+    sub.width = 320;
+    sub.height = 180;
+    sub.vBitRate = 300;
+    sub.frameRate = 25;
+    sub.useAudio = true;
+    sub.aFormat = "AAC";
+    sub.sampleRate = "22050";
+    sub.aBitRate = 48;
+    sub.aChannel = 0;
+    struct Item {
+      int liveId;
+      const SubStreamInfo* settings;
+      std::string stream;
+      const char* video;
+      const char* audio;
+    } items[] = {{20, nullptr, std::string(k.name) + "-pass", "h264,320,240\n", "aac,44100,2\n"},
+                 {21, &sub, std::string(k.name) + "-sub", "h264,320,180\n", "aac,22050,1\n"}};
+    std::vector<size_t> before;
+    for (const Item& it : items) {
+      before.push_back(recordingsOf(it.stream).size());
+      StreamChannel* ch = new StreamChannel(it.liveId, it.settings);
+      ch->AddOutput(30 + it.liveId, StreamChannel::kStreamOutput,
+                    new StreamOutput(30 + it.liveId, nginx.Url(it.stream), StreamOutput::kPublish, nullptr, nullptr));
+      s.AddOutput(ch, it.liveId);
+    }
     ASSERT_TRUE(s.Start());
     if (live) {
       ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(1) > 75; }, milliseconds(15000)));
@@ -625,38 +657,46 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
       // The whole first run of the file.
       ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(3) > 0; }, milliseconds(10000)));
     }
-    // Let the channel and the output drain, then take the output away: the
-    // channel goes with it and nginx closes the recording.
+    // Let the channels and the outputs drain, then take the outputs away:
+    // the channels go with them and nginx closes the recordings.
     std::this_thread::sleep_for(milliseconds(800));
-    s.RemoveOutput(20, 30, 1);
+    for (const Item& it : items) s.RemoveOutput(it.liveId, 30 + it.liveId, 1);
     EXPECT_EQ(s.GetOutputCount(), 0);
     s.Stop();
     sender.reset();
-    std::vector<std::string> rec;
-    ASSERT_TRUE(vvtest::WaitFor(
-        [&] {
-          rec = recordingsOf(k.name);
-          return rec.size() > before;
-        },
-        milliseconds(3000)));
-    std::this_thread::sleep_for(milliseconds(300));
-    ProbedStream v, a;
-    ProbeRecording(rec.back(), v, a);
-    EXPECT_EQ(v.info, "h264,320,240\n");
-    EXPECT_EQ(a.info, "aac,44100,2\n");
-    EXPECT_TRUE(v.monotonic);
-    EXPECT_TRUE(a.monotonic);
-    if (!live) {
-      EXPECT_GE(v.packets, 65) << "pictures of the file";
-      EXPECT_LE(v.packets, 75) << "pictures of the file";
-      EXPECT_NEAR(v.end - v.first, a.end - a.first, 0.25) << "audio and video durations";
-    }
-    EXPECT_NEAR(v.end, a.end, 0.1) << "audio and video end together";
     if (k.url.compare(0, 7, "rtmp://") == 0) {
       EXPECT_EQ(s.GetUrlKind(), CLiveSource::kRtmp);
     }
-    std::string errors = vvtest::Run("ffmpeg -v error -i " + ShellQuote(rec.back()) + " -f null - 2>&1").output;
-    EXPECT_EQ(errors, "");
+    for (size_t i = 0; i < 2; ++i) {
+      const Item& it = items[i];
+      SCOPED_TRACE(it.stream);
+      std::vector<std::string> rec;
+      ASSERT_TRUE(vvtest::WaitFor(
+          [&] {
+            rec = recordingsOf(it.stream);
+            return rec.size() > before[i];
+          },
+          milliseconds(3000)));
+      std::this_thread::sleep_for(milliseconds(300));
+      ProbedStream v, a;
+      ProbeRecording(rec.back(), v, a);
+      EXPECT_EQ(v.info, it.video);
+      EXPECT_EQ(a.info, it.audio);
+      EXPECT_TRUE(v.monotonic);
+      EXPECT_TRUE(a.monotonic);
+      // Under the sanitizers the transcoding channel runs far behind real
+      // time and is still busy with the file when its output is taken away.
+      if (!live && !(kSanitized && it.settings)) {
+        EXPECT_GE(v.packets, 65) << "pictures of the file";
+        EXPECT_LE(v.packets, 75) << "pictures of the file";
+        EXPECT_NEAR(v.end - v.first, a.end - a.first, 0.25) << "audio and video durations";
+      }
+      // A live stream is cut in the middle: what the audio encoder still
+      // holds (up to two AAC frames) is cut off with it.
+      EXPECT_NEAR(v.end, a.end, live ? 0.2 : 0.1) << "audio and video end together";
+      std::string errors = vvtest::Run("ffmpeg -v error -i " + ShellQuote(rec.back()) + " -f null - 2>&1").output;
+      EXPECT_EQ(errors, "");
+    }
   }
 }
 

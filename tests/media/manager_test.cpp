@@ -343,6 +343,10 @@ TEST_F(ManagerTest, ScheduleFollowsItsClock) {
   hour = 9;  // 09:59:59, past the window
   EXPECT_TRUE(WaitState(task, TASK_RECORD, false));
   EXPECT_EQ(status(), 0);
+  // Started by hand outside its window, it is stopped by the next pass.
+  Post(task, TASK_RECORD, true);
+  EXPECT_TRUE(WaitState(task, TASK_RECORD, true));
+  EXPECT_TRUE(WaitState(task, TASK_RECORD, false));
   // A task no longer scheduled leaves the schedule without being started.
   RecordTaskInfo type;
   type.recordType = 1;

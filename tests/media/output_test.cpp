@@ -292,31 +292,38 @@ TEST_F(StreamOutputRtmpTest, MemoryDelayHoldsPacketsBack) {
   delay.buffer_enabled = 1;
   delay.buffer_time = 1;
   delay.buffer_type = 0;
-  auto out = Publish("d", &delay);
   Media m = LoadMedia(dir.path(), 2.0);
   std::vector<const FlvTag*> frames;
   for (const FlvTag& t : m.tags)
     if (t.type == 9 && !t.IsSequenceHeader()) frames.push_back(&t);
   std::unique_ptr<IoBuffer> h(FromTag(*m.videoHeader));
-  out->SetVideoHeader(h.get());
-  // 1.5 s of video pushed at once: what is at most 1000 ms older than the
-  // newest stays queued.
-  int pushed = 0;
-  int64_t newest = 0;
-  for (const FlvTag* t : frames) {
-    if (t->timestamp > 1500) break;
-    std::unique_ptr<IoBuffer> p(FromTag(*t));
-    out->PushPacket(p.get());
-    newest = t->timestamp;
-    ++pushed;
+  // A run that has gone on for more than 2^31 ms must still be delayed.
+  const struct {
+    const char* stream;
+    int64_t offset;
+  } cases[] = {{"d", 0}, {"d-long-run", (int64_t{1} << 31) + 5000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stream);
+    auto out = Publish(c.stream, &delay);
+    out->SetVideoHeader(h.get());
+    // 1.5 s of video pushed at once: what is at most 1000 ms older than the
+    // newest stays queued.
+    int64_t newest = 0;
+    for (const FlvTag* t : frames) {
+      if (t->timestamp > 1500) break;
+      std::unique_ptr<IoBuffer> p(FromTag(*t));
+      p->SetTimestamp(t->timestamp + c.offset);
+      out->PushPacket(p.get());
+      newest = t->timestamp;
+    }
+    int held = 0;
+    for (const FlvTag* t : frames)
+      if (t->timestamp <= newest && newest - static_cast<int64_t>(t->timestamp) <= 1000) ++held;
+    ASSERT_TRUE(WaitFor([&] { return out->QueueSize() == held; }, 3s)) << out->QueueSize() << " vs " << held;
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(out->QueueSize(), held);
+    EXPECT_GE(out->CheckStatus()->delay, 900);
   }
-  int held = 0;
-  for (const FlvTag* t : frames)
-    if (t->timestamp <= newest && newest - static_cast<int64_t>(t->timestamp) <= 1000) ++held;
-  ASSERT_TRUE(WaitFor([&] { return out->QueueSize() == held; }, 3s)) << out->QueueSize() << " vs " << held;
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(out->QueueSize(), held);
-  EXPECT_GE(out->CheckStatus()->delay, 900);
 }
 
 TEST_F(StreamOutputRtmpTest, EndOfStreamClosesTheConnectionAndHeadersAreSentAgain) {

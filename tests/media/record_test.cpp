@@ -1,5 +1,6 @@
 // Record files: naming, folders, and what FFmpeg's own tools read back.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <sstream>
@@ -338,4 +339,20 @@ TEST(RecordOutputTest, UnwritableFolderReportsAndRecovers) {
   EXPECT_EQ(out.QueueSize(), 0);
   vvtest::Run("rm " + vvtest::ShellQuote(blocker));
   EXPECT_TRUE(vvtest::WaitFor([&] { return out.IsConnected(); }, std::chrono::seconds(8)));
+}
+
+// A full disk: the failure is reported with its reason, never taken for
+// success.
+TEST(RecordFileTest, FullDiskGivesTheReason) {
+  SourceMedia& media = Media();
+  TempDir dir;
+  std::string path = dir.file("full.flv");
+  ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+  RecordFile file;
+  std::string error;
+  bool ok = file.Open(path, media.video, media.videoTimeBase, media.audio, media.audioTimeBase, &error);
+  for (size_t i = 0; ok && i < media.packets.size(); ++i) ok = file.WritePacket(*media.packets[i], &error);
+  if (ok) ok = file.Close(&error);
+  EXPECT_FALSE(ok);
+  EXPECT_NE(error.find("No space left"), std::string::npos) << error;
 }
