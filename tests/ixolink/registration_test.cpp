@@ -14,6 +14,7 @@
 
 #include "ixolink/IxoLink.h"
 #include "ixolink/IxoNotice.h"
+#include "ixolink/PortSearch.h"
 #include "tests/ixolink/FakeIxoEngine.h"
 #include "tests/tools/IxoServerDouble.h"
 #include "tests/tools/TestUtil.h"
@@ -347,5 +348,40 @@ TEST(IxoRegistration, AnnouncedPortsServeTheServer) {
   EXPECT_TRUE(CanConnect(transferPort));
   EXPECT_TRUE(vvtest::WaitFor([&] { return engine.Sessions().size() == 1; }, seconds(2)));
   EXPECT_EQ(engine.DeleteAllCalls(), 1);
+  link.Stop();
+}
+
+// With no free port in its range an engine announces nothing (never port
+// 0) and tries again; once ports are free it registers.
+TEST(IxoRegistration, NoFreePortMeansNoRegistration) {
+  vvtest::TempDir dir("ixoreg");
+  IxoServerDouble server;
+  ASSERT_TRUE(server.Start());
+  std::vector<std::pair<int, int>> taken;  // socket, port
+  for (int first : {19000, 21000}) {
+    int port = 0;
+    for (int fd; (fd = ReserveListeningSocket(first, "127.0.0.1", &port)) >= 0;) taken.push_back({fd, port});
+  }
+  FakeIxoEngine engine;
+  IxoLinkOptions o = FastOptions(WriteSettings(dir, server.port(), ""));
+  o.pullFirstPort = 19000;
+  o.transferFirstPort = 21000;
+  IxoLink link(&engine, o);
+  link.Start();
+  ASSERT_TRUE(vvtest::WaitFor([&] { return server.Accepted() >= 4; }, seconds(3)));  // connected, retried
+  EXPECT_EQ(server.Count("Register"), 0);
+  for (auto& [fd, port] : taken) {
+    close(fd);
+    ReleasePort(port);
+  }
+  ASSERT_TRUE(server.WaitForCount("Ping", 2, seconds(3)));
+  for (const char* protocol : {"PullStream", "transfer"}) {
+    auto rounds = Rounds(server, protocol);
+    ASSERT_EQ(rounds.size(), 1u);
+    int port = ParseRegister(rounds[0].reg.data).commandPort;
+    int first = std::string(protocol) == "PullStream" ? 19000 : 21000;
+    EXPECT_GE(port, first);
+    EXPECT_LT(port, first + 1000);
+  }
   link.Stop();
 }
