@@ -212,6 +212,16 @@ class RelayClient {
     std::lock_guard<std::mutex> l(m);
     return records.size();
   }
+  // Returns once records have come and stopped coming for half a second.
+  void WaitUntilQuiet() {
+    size_t last = 0;
+    vvtest::WaitFor([&] {
+      size_t n = Count();
+      bool still = n == last && n > 0;
+      last = n;
+      return still;
+    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+  }
 
  private:
   void Run(int port) {
@@ -566,13 +576,7 @@ TEST(StreamChannel, RelaysPassThroughAndSubStreamChannels) {
     ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(5)));
     in.Play(ch, 4.0);
     in.Join();
-    size_t last = 0;
-    vvtest::WaitFor([&] {
-      size_t n = client.Count();
-      bool still = n == last && n > 0;
-      last = n;
-      return still;
-    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+    client.WaitUntilQuiet();
     auto records = client.Take();
     delete ch;
     // Each sequence header comes first for its kind: AVC 17 00, AAC AF 00.
@@ -677,13 +681,7 @@ TEST(StreamChannel, KeepsFlowingAcrossAReopenedInput) {
     in.Rewind();
     in.Play(ch, 2.0);
     in.Join();
-    size_t last = 0;
-    vvtest::WaitFor([&] {
-      size_t n = client.Count();
-      bool still = n == last && n > 0;
-      last = n;
-      return still;
-    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+    client.WaitUntilQuiet();
     auto records = client.Take();
     delete ch;
     int pictures = 0, restarts = 0;
