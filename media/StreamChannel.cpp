@@ -55,6 +55,13 @@ IoBuffer* TakeLogged(PacketQueue* q, const std::atomic<int64_t>& newest, int64_t
 
 IoBuffer* CopyOf(const IoBuffer* h) { return h ? CloneIoBuffer(h) : nullptr; }
 
+IoBuffer* LockedCopyOf(pthread_mutex_t& lock, IoBuffer*& header) {
+  pthread_mutex_lock(&lock);
+  IoBuffer* r = CopyOf(header);
+  pthread_mutex_unlock(&lock);
+  return r;
+}
+
 }  // namespace
 
 void StreamChannel::FreePacket(IoBuffer* p) {
@@ -353,19 +360,9 @@ void StreamChannel::SetHeaders(const IoBuffer* avc, const IoBuffer* audio) {
   delete b;
 }
 
-IoBuffer* StreamChannel::CopyAvcSequenceHeader() {
-  pthread_mutex_lock(&headerMutex);
-  IoBuffer* r = CopyOf(avcHeader);
-  pthread_mutex_unlock(&headerMutex);
-  return r;
-}
+IoBuffer* StreamChannel::CopyAvcSequenceHeader() { return LockedCopyOf(headerMutex, avcHeader); }
 
-IoBuffer* StreamChannel::CopyAudioSequenceHeader() {
-  pthread_mutex_lock(&headerMutex);
-  IoBuffer* r = CopyOf(audioHeader);
-  pthread_mutex_unlock(&headerMutex);
-  return r;
-}
+IoBuffer* StreamChannel::CopyAudioSequenceHeader() { return LockedCopyOf(headerMutex, audioHeader); }
 
 void* StreamChannel::InfoEntry(void* self) { static_cast<StreamChannel*>(self)->InfoThread(); return nullptr; }
 void* StreamChannel::DispatchEntry(void* self) { static_cast<StreamChannel*>(self)->DispatchThread(); return nullptr; }

@@ -32,6 +32,23 @@ constexpr int64_t kQueueMinimumMs = 10000;
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kIoTimeoutMs = 5000;
 
+// A header is swapped in and copied out under its lock; the old one is freed
+// outside it.
+void ReplaceHeader(pthread_mutex_t& lock, IoBuffer*& slot, const IoBuffer* header) {
+  IoBuffer* copy = CloneIoBuffer(header);
+  pthread_mutex_lock(&lock);
+  std::swap(slot, copy);
+  pthread_mutex_unlock(&lock);
+  delete copy;
+}
+
+IoBuffer* CopyHeader(pthread_mutex_t& lock, IoBuffer*& slot) {
+  pthread_mutex_lock(&lock);
+  IoBuffer* copy = CloneIoBuffer(slot);
+  pthread_mutex_unlock(&lock);
+  return copy;
+}
+
 }  // namespace
 
 StreamOutput::StreamOutput(int id_, const std::string& url_, int mode_, const ForwardTaskInfo* forward,
@@ -196,35 +213,13 @@ bool StreamOutput::HasAudioHeader() {
   return has;
 }
 
-void StreamOutput::SetVideoHeader(const IoBuffer* header) {
-  IoBuffer* copy = CloneIoBuffer(header);
-  pthread_mutex_lock(&headerLock);
-  std::swap(videoHeader, copy);
-  pthread_mutex_unlock(&headerLock);
-  delete copy;
-}
+void StreamOutput::SetVideoHeader(const IoBuffer* header) { ReplaceHeader(headerLock, videoHeader, header); }
 
-void StreamOutput::SetAudioHeader(const IoBuffer* header) {
-  IoBuffer* copy = CloneIoBuffer(header);
-  pthread_mutex_lock(&headerLock);
-  std::swap(audioHeader, copy);
-  pthread_mutex_unlock(&headerLock);
-  delete copy;
-}
+void StreamOutput::SetAudioHeader(const IoBuffer* header) { ReplaceHeader(headerLock, audioHeader, header); }
 
-IoBuffer* StreamOutput::CopyVideoHeader() {
-  pthread_mutex_lock(&headerLock);
-  IoBuffer* copy = CloneIoBuffer(videoHeader);
-  pthread_mutex_unlock(&headerLock);
-  return copy;
-}
+IoBuffer* StreamOutput::CopyVideoHeader() { return CopyHeader(headerLock, videoHeader); }
 
-IoBuffer* StreamOutput::CopyAudioHeader() {
-  pthread_mutex_lock(&headerLock);
-  IoBuffer* copy = CloneIoBuffer(audioHeader);
-  pthread_mutex_unlock(&headerLock);
-  return copy;
-}
+IoBuffer* StreamOutput::CopyAudioHeader() { return CopyHeader(headerLock, audioHeader); }
 
 // ---------------------------------------------------------------- intake
 
