@@ -187,6 +187,14 @@ std::string MakeSource(const TempDir& dir, const std::string& name, double secon
 }
 
 
+// Gives the channel a relay output listening on the port; the channel owns it.
+StreamOutput* AddRelayOutput(StreamChannel* ch, int id, int port) {
+  StreamOutput* out = new StreamOutput(id, "", StreamOutput::kRelay, nullptr, nullptr);
+  out->SetPort(port);
+  ch->AddOutput(id, StreamChannel::kStreamOutput, out);
+  return out;
+}
+
 // A relay client: connects to the relay port and keeps every record.
 class RelayClient {
  public:
@@ -566,9 +574,7 @@ TEST(StreamChannel, RelaysPassThroughAndSubStreamChannels) {
     StreamChannel* ch = new StreamChannel(11, c.settings);
     ch->SetOwner(&in);
     int port = vvtest::FreePort();
-    StreamOutput* out = new StreamOutput(21, "", StreamOutput::kRelay, nullptr, nullptr);
-    out->SetPort(port);
-    ch->AddOutput(21, StreamChannel::kStreamOutput, out);
+    StreamOutput* out = AddRelayOutput(ch, 21, port);
     ch->SetUpCodecs();
     ASSERT_TRUE(ch->Start());
     RelayClient client(port);
@@ -669,9 +675,7 @@ TEST(StreamChannel, KeepsFlowingAcrossAReopenedInput) {
     StreamChannel* ch = new StreamChannel(15, c.settings);
     ch->SetOwner(&in);
     int port = vvtest::FreePort();
-    StreamOutput* out = new StreamOutput(25, "", StreamOutput::kRelay, nullptr, nullptr);
-    out->SetPort(port);
-    ch->AddOutput(25, StreamChannel::kStreamOutput, out);
+    StreamOutput* out = AddRelayOutput(ch, 25, port);
     ch->SetUpCodecs();
     ASSERT_TRUE(ch->Start());
     RelayClient client(port);
