@@ -7,6 +7,7 @@
 #include "core/FileUtil.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/ThreadEntry.h"
 #include "media/RecordFile.h"
 #include "media/RtmpSession.h"
 
@@ -103,30 +104,12 @@ StreamOutput::~StreamOutput() {
 
 // ---------------------------------------------------------------- threads
 
-void* StreamOutput::SegmentPlayEntry(void* self) {
-  static_cast<StreamOutput*>(self)->SegmentPlayThread();
-  return nullptr;
-}
-void* StreamOutput::PublishEntry(void* self) {
-  static_cast<StreamOutput*>(self)->PublishThread();
-  return nullptr;
-}
-void* StreamOutput::SegmentEntry(void* self) {
-  static_cast<StreamOutput*>(self)->SegmentThread();
-  return nullptr;
-}
-void* StreamOutput::PumpEntry(void* self) {
-  static_cast<StreamOutput*>(self)->PumpThread();
-  return nullptr;
-}
-void* StreamOutput::RelayEntry(void* self) {
-  static_cast<StreamOutput*>(self)->RelayThread();
-  return nullptr;
-}
-void* StreamOutput::RecordEntry(void* self) {
-  static_cast<StreamOutput*>(self)->RecordThread();
-  return nullptr;
-}
+void* StreamOutput::SegmentPlayEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::SegmentPlayThread>(self); }
+void* StreamOutput::PublishEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::PublishThread>(self); }
+void* StreamOutput::SegmentEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::SegmentThread>(self); }
+void* StreamOutput::PumpEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::PumpThread>(self); }
+void* StreamOutput::RelayEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::RelayThread>(self); }
+void* StreamOutput::RecordEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::RecordThread>(self); }
 
 bool StreamOutput::StartThread(int index, void* (*entry)(void*)) {
   if (threadStarted[index]) return true;
