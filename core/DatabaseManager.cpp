@@ -479,18 +479,7 @@ bool CDatabaseManager::GetForwardTask(ForwardTaskInfo& info, int taskId) {
 }
 
 bool CDatabaseManager::GetTaskLiveId(const std::string& statement, int& liveId) {
-    CADORecordset rs(db_);
-    if (!rs.Open(statement, CADORecordset::openQuery)) return false;
-    bool ok = false;
-    if (rs.GetRecordCount() > 0) {
-        rs.MoveFirst();
-        if (!rs.IsEof()) {
-            rs.GetFieldValueInt("live_id", liveId);
-            ok = true;
-        }
-    }
-    rs.Close();
-    return ok;
+    return ReadOne(db_, statement, liveId, [](CADORecordset& rs, int& id) { rs.GetFieldValueInt("live_id", id); });
 }
 
 bool CDatabaseManager::GetForwardTaskLiveId(int taskId, int& liveId) {
@@ -618,31 +607,22 @@ bool CDatabaseManager::GetScheduledRecordTasks(std::deque<RecordTaskInfo*>& list
     if (!table) return false;
     std::string statement = std::string("select * from record_task, ") + table +
                             " where record_task.recordType= 0 and record_task.live_id = " + table + ".id";
-    CADORecordset rs(db_);
-    if (!rs.Open(statement, CADORecordset::openQuery)) return false;
-    bool any = false;
-    if (rs.GetRecordCount() >= 1) {
-        rs.MoveFirst();
-        while (!rs.IsEof()) {
-            RecordTaskInfo* r = new RecordTaskInfo();
-            ReadText(rs, "name", r->name);
-            ReadText(rs, "url", r->url);
-            ReadInt(rs, "fileType", r->fileType);
-            ReadInt(rs, "recordType", r->recordType);
-            ReadText(rs, "saveFolder", r->saveFolder);
-            ReadInt(rs, "record_task.id", r->id);
-            ReadText(rs, "startTime", r->startTime);
-            ReadText(rs, "endTime", r->endTime);
-            ReadText(rs, "days_of_week", r->days_of_week);
-            ReadInt(rs, "live_id", r->live_id);
-            ReadInt(rs, "record_task.status", r->status);
-            list.push_back(r);
-            any = true;
-            if (!rs.MoveNext()) break;
-        }
-    }
-    rs.Close();
-    return any;
+    // Succeeds only when at least one task was found.
+    size_t before = list.size();
+    ReadList(db_, statement, list, [](CADORecordset& rs, RecordTaskInfo& r) {
+        ReadText(rs, "name", r.name);
+        ReadText(rs, "url", r.url);
+        ReadInt(rs, "fileType", r.fileType);
+        ReadInt(rs, "recordType", r.recordType);
+        ReadText(rs, "saveFolder", r.saveFolder);
+        ReadInt(rs, "record_task.id", r.id);
+        ReadText(rs, "startTime", r.startTime);
+        ReadText(rs, "endTime", r.endTime);
+        ReadText(rs, "days_of_week", r.days_of_week);
+        ReadInt(rs, "live_id", r.live_id);
+        ReadInt(rs, "record_task.status", r.status);
+    });
+    return list.size() > before;
 }
 
 bool CDatabaseManager::UpdateTaskStatus(int taskId, int kind, int status) {

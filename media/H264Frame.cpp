@@ -80,6 +80,15 @@ int FindStartCode(const uint8_t* b, int length, int from) {
   return -1;
 }
 
+// Replaces a stored SPS or PPS with the unit, its 4-byte start code made
+// whole again.
+void StoreParameterSet(IoBuffer*& slot, const uint8_t* unit, int length) {
+  delete slot;
+  slot = new IoBuffer(length + 1);
+  slot->WriteUInt8(0);
+  slot->Write(unit, length);
+}
+
 }  // namespace
 
 H264Frame::H264Frame() = default;
@@ -167,19 +176,13 @@ int H264Frame::Parse(const uint8_t* bytes, int length) {
       } else if (!spsSeen && type == 7) {
         if (ParseSps(unit, unitLength) == 1) {
           spsSeen = 1;
-          delete sps;
-          sps = new IoBuffer(unitLength + 1);
-          sps->WriteUInt8(0);
-          sps->Write(unit, unitLength);
+          StoreParameterSet(sps, unit, unitLength);
           Keep(unit, unitLength, true);
         }
       } else if (!ppsSeen && type == 8) {
         if (ParsePps(unit, unitLength) == 1) {
           ppsSeen = 1;
-          delete pps;
-          pps = new IoBuffer(unitLength + 1);
-          pps->WriteUInt8(0);
-          pps->Write(unit, unitLength);
+          StoreParameterSet(pps, unit, unitLength);
           Keep(unit, unitLength, true);
         }
       }

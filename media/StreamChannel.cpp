@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "core/Log.h"
+#include "core/ThreadEntry.h"
 #include "media/AudioCodec.h"
 #include "media/FlvPackager.h"
 #include "media/StreamOutput.h"
@@ -54,6 +55,13 @@ IoBuffer* TakeLogged(PacketQueue* q, const std::atomic<int64_t>& newest, int64_t
 }
 
 IoBuffer* CopyOf(const IoBuffer* h) { return h ? CloneIoBuffer(h) : nullptr; }
+
+IoBuffer* LockedCopyOf(pthread_mutex_t& lock, IoBuffer*& header) {
+  pthread_mutex_lock(&lock);
+  IoBuffer* r = CopyOf(header);
+  pthread_mutex_unlock(&lock);
+  return r;
+}
 
 }  // namespace
 
@@ -353,27 +361,17 @@ void StreamChannel::SetHeaders(const IoBuffer* avc, const IoBuffer* audio) {
   delete b;
 }
 
-IoBuffer* StreamChannel::CopyAvcSequenceHeader() {
-  pthread_mutex_lock(&headerMutex);
-  IoBuffer* r = CopyOf(avcHeader);
-  pthread_mutex_unlock(&headerMutex);
-  return r;
-}
+IoBuffer* StreamChannel::CopyAvcSequenceHeader() { return LockedCopyOf(headerMutex, avcHeader); }
 
-IoBuffer* StreamChannel::CopyAudioSequenceHeader() {
-  pthread_mutex_lock(&headerMutex);
-  IoBuffer* r = CopyOf(audioHeader);
-  pthread_mutex_unlock(&headerMutex);
-  return r;
-}
+IoBuffer* StreamChannel::CopyAudioSequenceHeader() { return LockedCopyOf(headerMutex, audioHeader); }
 
-void* StreamChannel::InfoEntry(void* self) { static_cast<StreamChannel*>(self)->InfoThread(); return nullptr; }
-void* StreamChannel::DispatchEntry(void* self) { static_cast<StreamChannel*>(self)->DispatchThread(); return nullptr; }
-void* StreamChannel::DecodeEntry(void* self) { static_cast<StreamChannel*>(self)->DecodeThread(); return nullptr; }
-void* StreamChannel::EncodeEntry(void* self) { static_cast<StreamChannel*>(self)->EncodeThread(); return nullptr; }
-void* StreamChannel::PackEntry(void* self) { static_cast<StreamChannel*>(self)->PackThread(); return nullptr; }
-void* StreamChannel::OutputEntry(void* self) { static_cast<StreamChannel*>(self)->OutputThread(); return nullptr; }
-void* StreamChannel::PassThroughEntry(void* self) { static_cast<StreamChannel*>(self)->PassThroughThread(); return nullptr; }
+void* StreamChannel::InfoEntry(void* self) { return ThreadEntry<StreamChannel, &StreamChannel::InfoThread>(self); }
+void* StreamChannel::DispatchEntry(void* self) { return ThreadEntry<StreamChannel, &StreamChannel::DispatchThread>(self); }
+void* StreamChannel::DecodeEntry(void* self) { return ThreadEntry<StreamChannel, &StreamChannel::DecodeThread>(self); }
+void* StreamChannel::EncodeEntry(void* self) { return ThreadEntry<StreamChannel, &StreamChannel::EncodeThread>(self); }
+void* StreamChannel::PackEntry(void* self) { return ThreadEntry<StreamChannel, &StreamChannel::PackThread>(self); }
+void* StreamChannel::OutputEntry(void* self) { return ThreadEntry<StreamChannel, &StreamChannel::OutputThread>(self); }
+void* StreamChannel::PassThroughEntry(void* self) { return ThreadEntry<StreamChannel, &StreamChannel::PassThroughThread>(self); }
 
 void StreamChannel::InfoThread() {
   while (running.load()) {

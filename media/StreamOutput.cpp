@@ -7,6 +7,7 @@
 #include "core/FileUtil.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/ThreadEntry.h"
 #include "media/RecordFile.h"
 #include "media/RtmpSession.h"
 
@@ -31,6 +32,23 @@ constexpr int64_t kQueueMinimumMs = 10000;
 // Time-outs of one publishing connection.
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kIoTimeoutMs = 5000;
+
+// A header is swapped in and copied out under its lock; the old one is freed
+// outside it.
+void ReplaceHeader(pthread_mutex_t& lock, IoBuffer*& slot, const IoBuffer* header) {
+  IoBuffer* copy = CloneIoBuffer(header);
+  pthread_mutex_lock(&lock);
+  std::swap(slot, copy);
+  pthread_mutex_unlock(&lock);
+  delete copy;
+}
+
+IoBuffer* CopyHeader(pthread_mutex_t& lock, IoBuffer*& slot) {
+  pthread_mutex_lock(&lock);
+  IoBuffer* copy = CloneIoBuffer(slot);
+  pthread_mutex_unlock(&lock);
+  return copy;
+}
 
 }  // namespace
 
@@ -86,30 +104,12 @@ StreamOutput::~StreamOutput() {
 
 // ---------------------------------------------------------------- threads
 
-void* StreamOutput::SegmentPlayEntry(void* self) {
-  static_cast<StreamOutput*>(self)->SegmentPlayThread();
-  return nullptr;
-}
-void* StreamOutput::PublishEntry(void* self) {
-  static_cast<StreamOutput*>(self)->PublishThread();
-  return nullptr;
-}
-void* StreamOutput::SegmentEntry(void* self) {
-  static_cast<StreamOutput*>(self)->SegmentThread();
-  return nullptr;
-}
-void* StreamOutput::PumpEntry(void* self) {
-  static_cast<StreamOutput*>(self)->PumpThread();
-  return nullptr;
-}
-void* StreamOutput::RelayEntry(void* self) {
-  static_cast<StreamOutput*>(self)->RelayThread();
-  return nullptr;
-}
-void* StreamOutput::RecordEntry(void* self) {
-  static_cast<StreamOutput*>(self)->RecordThread();
-  return nullptr;
-}
+void* StreamOutput::SegmentPlayEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::SegmentPlayThread>(self); }
+void* StreamOutput::PublishEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::PublishThread>(self); }
+void* StreamOutput::SegmentEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::SegmentThread>(self); }
+void* StreamOutput::PumpEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::PumpThread>(self); }
+void* StreamOutput::RelayEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::RelayThread>(self); }
+void* StreamOutput::RecordEntry(void* self) { return ThreadEntry<StreamOutput, &StreamOutput::RecordThread>(self); }
 
 bool StreamOutput::StartThread(int index, void* (*entry)(void*)) {
   if (threadStarted[index]) return true;
@@ -196,35 +196,13 @@ bool StreamOutput::HasAudioHeader() {
   return has;
 }
 
-void StreamOutput::SetVideoHeader(const IoBuffer* header) {
-  IoBuffer* copy = CloneIoBuffer(header);
-  pthread_mutex_lock(&headerLock);
-  std::swap(videoHeader, copy);
-  pthread_mutex_unlock(&headerLock);
-  delete copy;
-}
+void StreamOutput::SetVideoHeader(const IoBuffer* header) { ReplaceHeader(headerLock, videoHeader, header); }
 
-void StreamOutput::SetAudioHeader(const IoBuffer* header) {
-  IoBuffer* copy = CloneIoBuffer(header);
-  pthread_mutex_lock(&headerLock);
-  std::swap(audioHeader, copy);
-  pthread_mutex_unlock(&headerLock);
-  delete copy;
-}
+void StreamOutput::SetAudioHeader(const IoBuffer* header) { ReplaceHeader(headerLock, audioHeader, header); }
 
-IoBuffer* StreamOutput::CopyVideoHeader() {
-  pthread_mutex_lock(&headerLock);
-  IoBuffer* copy = CloneIoBuffer(videoHeader);
-  pthread_mutex_unlock(&headerLock);
-  return copy;
-}
+IoBuffer* StreamOutput::CopyVideoHeader() { return CopyHeader(headerLock, videoHeader); }
 
-IoBuffer* StreamOutput::CopyAudioHeader() {
-  pthread_mutex_lock(&headerLock);
-  IoBuffer* copy = CloneIoBuffer(audioHeader);
-  pthread_mutex_unlock(&headerLock);
-  return copy;
-}
+IoBuffer* StreamOutput::CopyAudioHeader() { return CopyHeader(headerLock, audioHeader); }
 
 // ---------------------------------------------------------------- intake
 

@@ -187,6 +187,14 @@ std::string MakeSource(const TempDir& dir, const std::string& name, double secon
 }
 
 
+// Gives the channel a relay output listening on the port; the channel owns it.
+StreamOutput* AddRelayOutput(StreamChannel* ch, int id, int port) {
+  StreamOutput* out = new StreamOutput(id, "", StreamOutput::kRelay, nullptr, nullptr);
+  out->SetPort(port);
+  ch->AddOutput(id, StreamChannel::kStreamOutput, out);
+  return out;
+}
+
 // A relay client: connects to the relay port and keeps every record.
 class RelayClient {
  public:
@@ -211,6 +219,16 @@ class RelayClient {
   size_t Count() {
     std::lock_guard<std::mutex> l(m);
     return records.size();
+  }
+  // Returns once records have come and stopped coming for half a second.
+  void WaitUntilQuiet() {
+    size_t last = 0;
+    vvtest::WaitFor([&] {
+      size_t n = Count();
+      bool still = n == last && n > 0;
+      last = n;
+      return still;
+    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
   }
 
  private:
@@ -556,9 +574,7 @@ TEST(StreamChannel, RelaysPassThroughAndSubStreamChannels) {
     StreamChannel* ch = new StreamChannel(11, c.settings);
     ch->SetOwner(&in);
     int port = vvtest::FreePort();
-    StreamOutput* out = new StreamOutput(21, "", StreamOutput::kRelay, nullptr, nullptr);
-    out->SetPort(port);
-    ch->AddOutput(21, StreamChannel::kStreamOutput, out);
+    StreamOutput* out = AddRelayOutput(ch, 21, port);
     ch->SetUpCodecs();
     ASSERT_TRUE(ch->Start());
     RelayClient client(port);
@@ -566,13 +582,7 @@ TEST(StreamChannel, RelaysPassThroughAndSubStreamChannels) {
     ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(5)));
     in.Play(ch, 4.0);
     in.Join();
-    size_t last = 0;
-    vvtest::WaitFor([&] {
-      size_t n = client.Count();
-      bool still = n == last && n > 0;
-      last = n;
-      return still;
-    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+    client.WaitUntilQuiet();
     auto records = client.Take();
     delete ch;
     // Each sequence header comes first for its kind: AVC 17 00, AAC AF 00.
@@ -665,9 +675,7 @@ TEST(StreamChannel, KeepsFlowingAcrossAReopenedInput) {
     StreamChannel* ch = new StreamChannel(15, c.settings);
     ch->SetOwner(&in);
     int port = vvtest::FreePort();
-    StreamOutput* out = new StreamOutput(25, "", StreamOutput::kRelay, nullptr, nullptr);
-    out->SetPort(port);
-    ch->AddOutput(25, StreamChannel::kStreamOutput, out);
+    StreamOutput* out = AddRelayOutput(ch, 25, port);
     ch->SetUpCodecs();
     ASSERT_TRUE(ch->Start());
     RelayClient client(port);
@@ -677,13 +685,7 @@ TEST(StreamChannel, KeepsFlowingAcrossAReopenedInput) {
     in.Rewind();
     in.Play(ch, 2.0);
     in.Join();
-    size_t last = 0;
-    vvtest::WaitFor([&] {
-      size_t n = client.Count();
-      bool still = n == last && n > 0;
-      last = n;
-      return still;
-    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+    client.WaitUntilQuiet();
     auto records = client.Take();
     delete ch;
     int pictures = 0, restarts = 0;
