@@ -23,21 +23,7 @@ struct Record {
   std::string body;
 };
 
-inline int ConnectTo(int port, int timeoutMs) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    close(fd);
-    return -1;
-  }
-  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
-  return fd;
-}
+inline int ConnectTo(int port, int timeoutMs) { return vvtest::ConnectLoopback(port, timeoutMs, true); }
 
 inline bool RecvAll(int fd, void* p, size_t n) {
   char* c = static_cast<char*>(p);

@@ -54,18 +54,7 @@ Reply ParseReply(const std::string& text) {
   return r;
 }
 
-int ConnectTo(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
+int ConnectTo(int port) { return vvtest::ConnectLoopback(port); }
 
 std::string Frame(const std::string& s) {
   uint32_t n = static_cast<uint32_t>(s.size());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/media/FlvTags.h"
+#include "tests/tools/TestUtil.h"
 
 namespace vvtest {
 
@@ -19,21 +20,6 @@ struct RelayRecord {
   uint8_t kind = 0;  // 0 audio, 1 video
   std::vector<uint8_t> body;
 };
-
-inline int ConnectLoopback(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
-    close(fd);
-    return -1;
-  }
-  timeval tv{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-  return fd;
-}
 
 inline bool ReadExact(int fd, uint8_t* out, size_t n) {
   while (n > 0) {

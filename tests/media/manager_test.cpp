@@ -293,7 +293,7 @@ TEST_F(ManagerTest, PullRelaysToOneClientAndStopsWhenItLeaves) {
   EXPECT_EQ(waiting.state, 3);
   EXPECT_EQ(waiting.message, "send IXO stream error because haven't stream");
   int client = -1;
-  ASSERT_TRUE(WaitFor([&] { return (client = vvtest::ConnectLoopback(port)) >= 0; }, 5s));
+  ASSERT_TRUE(WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, 5s));
   std::vector<vvtest::RelayRecord> records;
   auto end = std::chrono::steady_clock::now() + 3s;
   while (std::chrono::steady_clock::now() < end) {

@@ -126,7 +126,7 @@ TEST(RelayLinkTest, RecordsRebuildAPlayableStream) {
     }
     close(fd);
   });
-  int client = vvtest::ConnectLoopback(port);
+  int client = vvtest::ConnectLoopback(port, 5000);
   ASSERT_GE(client, 0);
   std::vector<RelayRecord> records = vvtest::ReadRelayRecords(client);
   close(client);
@@ -184,7 +184,7 @@ TEST(RelayOutputTest, ServesOneClientThenEndsItsTask) {
   EXPECT_EQ(waiting.message, "send IXO stream error because haven't stream");
 
   int client = -1;
-  ASSERT_TRUE(vvtest::WaitFor([&] { return (client = vvtest::ConnectLoopback(port)) >= 0; }, std::chrono::seconds(3)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, std::chrono::seconds(3)));
   ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(3)));
   size_t media = 0;
   for (const FlvTag& t : tags) {

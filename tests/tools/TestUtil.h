@@ -36,6 +36,10 @@ std::string ShellQuote(const std::string& s);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int FreePort();
 
+// A client socket connected to 127.0.0.1:port, -1 when refused. A positive
+// timeoutMs sets the receive time-out (and with bothWays the send time-out).
+int ConnectLoopback(int port, int timeoutMs = 0, bool bothWays = false);
+
 // Polls cond every few milliseconds until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout,
              std::chrono::milliseconds step = std::chrono::milliseconds(10));
