@@ -41,6 +41,10 @@ class SessionList : public ITranscodeSessionOwner {
     std::lock_guard<std::mutex> g(m);
     return live.size();
   }
+  // Held while a test reads a session's counters: the session's own thread
+  // deletes it under the same lock, and only the lock (not the socket that
+  // told it to end) orders the two for the thread checker.
+  std::unique_lock<std::mutex> Hold() { return std::unique_lock<std::mutex>(m); }
   void Tick() {
     std::lock_guard<std::mutex> g(m);
     for (CTranscodeSession* s : live) s->UpdateBitrate();
@@ -364,10 +368,13 @@ TEST(TranscodeSession, BitRateTicks) {
     ASSERT_TRUE(Wait([&] { return client.AnswerCount() == size_t(i + 1); }));
     list.Tick();
   }
-  EXPECT_EQ(s->GetAvg3(), 16);
-  EXPECT_EQ(s->GetAvgAll(), 16);
-  EXPECT_EQ(s->GetDroppedRecords(), 3);
-  EXPECT_EQ(s->GetBitRate(), 0);
+  {
+    auto held = list.Hold();
+    EXPECT_EQ(s->GetAvg3(), 16);
+    EXPECT_EQ(s->GetAvgAll(), 16);
+    EXPECT_EQ(s->GetDroppedRecords(), 3);
+    EXPECT_EQ(s->GetBitRate(), 0);
+  }
   client.FinishSending();
   EXPECT_TRUE(Wait([&] { return list.Size() == 0; }));
 }
