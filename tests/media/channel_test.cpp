@@ -32,6 +32,7 @@ extern "C" {
 #include "media/RelayLink.h"
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
+#include "tests/media/SubStreams.h"
 #include "tests/tools/TestUtil.h"
 
 using vvtest::ShellQuote;
@@ -364,24 +365,6 @@ class RtmpRecorderServer {
   int port;
   pid_t pid = -1;
 };
-
-SubStreamInfo SubStream320() {
-  SubStreamInfo sub;
-  sub.useVideo = true;
-  sub.vFormat = "H264";
-  sub.vColor = "YUVJ420P";
-  sub.width = 320;
-  sub.height = 180;
-  sub.vBitRate = 300;
-  sub.frameRate = 25;
-  sub.gop = 50;
-  sub.useAudio = true;
-  sub.aFormat = "AAC";
-  sub.sampleRate = "22050";
-  sub.aBitRate = 48;
-  sub.aChannel = 0;
-  return sub;
-}
 
 // Checks what a receiver stored: streams, sizes, clean decoding, rising
 // decode times, audio and video ending together.

@@ -28,6 +28,7 @@ extern "C" {
 #include "media/LiveSource.h"
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
+#include "tests/media/SubStreams.h"
 #include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
 
@@ -621,19 +622,7 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
     s.SetUrl(k.url);
     // Two channels on the one input: the source itself passed through, and
     // a sub-stream transcoded by its channel.
-    SubStreamInfo sub;
-    sub.useVideo = true;
-    sub.vFormat = "H264";
-    sub.vColor = "YUVJ420P";
-    sub.width = 320;
-    sub.height = 180;
-    sub.vBitRate = 300;
-    sub.frameRate = 25;
-    sub.useAudio = true;
-    sub.aFormat = "AAC";
-    sub.sampleRate = "22050";
-    sub.aBitRate = 48;
-    sub.aChannel = 0;
+    SubStreamInfo sub = SubStream320(0);  // the encoder's own key-frame interval
     struct Item {
       int liveId;
       const SubStreamInfo* settings;
