@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -103,6 +104,33 @@ TEST(IoBuffer, SkipCompactAppend) {
   target.AppendRemaining(src);
   EXPECT_EQ(target.GetSize(), 3);
   EXPECT_FALSE(src.HasRemaining());
+}
+
+TEST(IoBuffer, GrowthThatWouldOverflowIsRefused) {
+  IoBuffer b(16);
+  b.WriteUInt32(0x01020304);
+  const uint8_t one = 9;
+  // Sizes whose block would pass the 32-bit capacity: refused before any
+  // byte is read from the caller or allocated.
+  for (int n : {INT_MAX, INT_MAX - 4, INT_MAX - 20}) {
+    SCOPED_TRACE(n);
+    EXPECT_FALSE(b.Write(&one, n));
+    EXPECT_EQ(b.GetSize(), 4);
+    EXPECT_EQ(b.GetCapacity(), 16);
+  }
+  EXPECT_FALSE(b.Write(&one, -1));
+  EXPECT_TRUE(b.Write(&one, 0));
+  EXPECT_EQ(Bytes(b), (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+TEST(IoBuffer, AppendingItsOwnUnreadBytesSurvivesGrowth) {
+  IoBuffer b(8);
+  for (uint8_t i = 1; i <= 8; ++i) b.WriteUInt8(i);
+  b.Skip(2);
+  EXPECT_TRUE(b.AppendRemaining(b));  // the block must grow under the copy
+  EXPECT_EQ(Bytes(b), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(b.GetReadPos(), 8);
+  EXPECT_EQ(b.GetCapacity(), 8 + 6 + 20);
 }
 
 TEST(IoBuffer, CloneCopiesFieldsAndSharesExtradata) {

@@ -261,10 +261,11 @@ TEST_F(LogTest, RotationNeverReplacesEarlierRotatedFile) {
     std::ofstream out(LogPath(), std::ios::binary);
     out << std::string(kLogRotateBytes + 5, 'f');
   }
-  // Rotated names for the next few seconds are taken already.
+  // Rotated names for the next minute are taken already, so a slow run
+  // still rotates into a taken name.
   time_t now = time(nullptr);
   std::vector<std::string> taken;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 60; ++i) {
     time_t s = now + i;
     struct tm lt;
     localtime_r(&s, &lt);
@@ -307,7 +308,7 @@ TEST_F(LogTest, ConcurrentThreadsAndProcessLoseNothingAcrossRotation) {
         struct stat st;
         return stat(LogPath().c_str(), &st) == 0 && st.st_size > st0.st_size;
       },
-      std::chrono::seconds(10), std::chrono::milliseconds(1)));
+      std::chrono::seconds(60), std::chrono::milliseconds(1)));
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t)
     writers.emplace_back([t] {
