@@ -256,6 +256,29 @@ TEST_F(LogTest, RotationMovesFileAsideAndStartsNewOne) {
   EXPECT_EQ(Messages(), (std::vector<std::string>{"first line of the new file"}));
 }
 
+TEST_F(LogTest, RotationKeepsTheWholeNameOfALongPath) {
+  // A folder path far longer than a thousand characters.
+  std::string folder = dir_.path();
+  for (int i = 0; i < 6; ++i) folder += "/" + std::string(200, static_cast<char>('p' + i));
+  ASSERT_EQ(vvtest::Run("mkdir -p " + vvtest::ShellQuote(folder)).status, 0);
+  std::string log = folder + "/Velvanet.log";
+  SetLogFileName(log);
+  {
+    std::ofstream out(log, std::ios::binary);
+    out << std::string(kLogRotateBytes, 'f');
+  }
+  LogInfo("crosses the limit");
+  std::vector<std::string> names;
+  DIR* d = opendir(folder.c_str());
+  ASSERT_NE(d, nullptr);
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') names.push_back(e->d_name);
+  closedir(d);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_TRUE(Shape(names[0], "Velvanet.log-9999-99-99-99-99-99")) << names[0];
+  EXPECT_NE(vvtest::ReadFileText(folder + "/" + names[0]).find("crosses the limit\n"), std::string::npos);
+}
+
 TEST_F(LogTest, RotationNeverReplacesEarlierRotatedFile) {
   {
     std::ofstream out(LogPath(), std::ios::binary);
