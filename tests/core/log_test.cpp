@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -372,4 +373,29 @@ TEST_F(LogTest, ConcurrentThreadsAndProcessLoseNothingAcrossRotation) {
   EXPECT_EQ(dup, 0);
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen["t" + std::to_string(t)].size(), static_cast<size_t>(kLines));
   EXPECT_EQ(seen["child"].size(), static_cast<size_t>(kChildLines));
+}
+
+TEST_F(LogTest, ThresholdChangesWhileThreadsWrite) {
+  // One thread moves the threshold between 3 and 5 while others write at
+  // level 3: every line goes in, and the threshold is never torn.
+  std::atomic<bool> stop{false};
+  std::thread setter([&] {
+    for (int i = 0; !stop; ++i) {
+      SetLogLevel(i % 2 ? 3 : 5);
+      EXPECT_GE(GetLogLevel(), 3);
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 3; ++t)
+    writers.emplace_back([t] {
+      const unsigned char bytes[] = {1, 2, 3};
+      for (int i = 0; i < 200; ++i) {
+        LogInfo("t%d %d", t, i);
+        LogHexInfo(bytes, 3);
+      }
+    });
+  for (auto& w : writers) w.join();
+  stop = true;
+  setter.join();
+  EXPECT_EQ(Lines(LogPath()).size(), 3u * 200u * 2u);
 }
