@@ -1,6 +1,8 @@
 #include "core/IoBuffer.h"
 
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 IoBuffer::IoBuffer() : IoBuffer(1024) {}
@@ -66,8 +68,15 @@ bool IoBuffer::WriteDouble(double v) {
 
 bool IoBuffer::Write(const void* bytes, int n) {
   if (n <= 0) return n == 0;
+  // Bytes taken from this buffer's own block (AppendRemaining of itself)
+  // move with the block when it grows.
+  const uint8_t* src = static_cast<const uint8_t*>(bytes);
+  uintptr_t at = reinterpret_cast<uintptr_t>(src), base = reinterpret_cast<uintptr_t>(data);
+  bool own = data != nullptr && at >= base && at < base + static_cast<uintptr_t>(size);
+  size_t offset = own ? at - base : 0;
   if (!Reserve(static_cast<int64_t>(size) + n, false)) return false;
-  memcpy(data + size, bytes, n);
+  if (own) src = data + offset;
+  memmove(data + size, src, n);
   size += n;
   return true;
 }

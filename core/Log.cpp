@@ -1,6 +1,7 @@
 #include "core/Log.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -94,10 +95,13 @@ void Log(int level, const char* format, va_list args) {
   struct stat now_st;
   if (size > kLogRotateBytes && stat(fileName.c_str(), &now_st) == 0 && now_st.st_ino == st.st_ino &&
       now_st.st_dev == st.st_dev) {
-    char rotated[1024 + 64];
-    snprintf(rotated, sizeof(rotated), "%s-%04d-%02d-%02d-%02d-%02d-%02d", fileName.c_str(), lt.tm_year + 1900,
-             lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);
-    RenameNoReplace(fileName.c_str(), rotated);  // a failure is retried by the next line
+    // Room for any path the file system takes; a name that was cut would
+    // move the log somewhere nobody looks for it.
+    char rotated[PATH_MAX + 32];
+    int len = snprintf(rotated, sizeof(rotated), "%s-%04d-%02d-%02d-%02d-%02d-%02d", fileName.c_str(),
+                       lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec);
+    if (len > 0 && len < static_cast<int>(sizeof(rotated)))
+      RenameNoReplace(fileName.c_str(), rotated);  // a failure is retried by the next line
   }
 }
 

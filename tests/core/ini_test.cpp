@@ -221,8 +221,17 @@ TEST(IniFile, ReplacesAtomicallyThroughLinkKeepingMode) {
       ++reads;
     }
   });
+  // The writes go on until the reader has looked at the file often enough
+  // while they ran (however the threads are scheduled), or a minute passes.
+  EXPECT_TRUE(vvtest::WaitFor([&] { return reads.load() > 0; }, std::chrono::seconds(60)));
   std::string big(4000, 'x');
-  for (int i = 0; i < 200; ++i) EXPECT_TRUE(ini.WriteString("A", "K", (i % 2 ? big : std::string("1")).c_str()));
+  int firstReads = reads.load();
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  bool written = true;
+  for (int i = 0; written && (i < 200 || (reads.load() - firstReads < 200 && std::chrono::steady_clock::now() < until));
+       ++i)
+    written = ini.WriteString("A", "K", (i % 2 ? big : std::string("1")).c_str());
+  EXPECT_TRUE(written);
   stop = true;
   reader.join();
   EXPECT_GT(reads.load(), 0);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "core/IoBuffer.h"
 #include "core/PacketQueue.h"
+#include "tests/tools/TestUtil.h"
 
 namespace {
 std::vector<uint8_t> Bytes(const IoBuffer& b) { return std::vector<uint8_t>(b.GetData(), b.GetData() + b.GetSize()); }
@@ -60,6 +62,74 @@ TEST(IoBuffer, Readers) {
   EXPECT_FALSE(s.HasRemaining());
 }
 
+TEST(IoBuffer, BigEndianMatchesPythonStruct) {
+  // The same values through our writers and through struct.pack('>...'),
+  // then Python's bytes back through our readers.
+  const uint8_t u8[] = {0, 1, 0x7f, 0x80, 0xff};
+  const uint16_t u16[] = {0, 1, 0x00ff, 0x0100, 0x8000, 0xffff};
+  const uint32_t u32[] = {0, 1, 0xff, 0x10000, 0x80000000u, 0xfffffffeu, 0xffffffffu};
+  const double dbl[] = {0.0, -0.0, 1.0, -2.5, 1e300, 5e-324, 1.0 / 3.0, 29.97};
+  const char* texts[] = {"", "a", "onMetaData", "中文"};
+  IoBuffer b;
+  std::string args;
+  for (uint8_t v : u8) {
+    b.WriteUInt8(v);
+    args += " B" + std::to_string(v);
+  }
+  for (uint16_t v : u16) {
+    b.WriteUInt16(v);
+    args += " H" + std::to_string(v);
+  }
+  for (uint32_t v : u32) {
+    b.WriteUInt32(v);
+    args += " I" + std::to_string(v);
+  }
+  char repr[64];
+  for (double v : dbl) {
+    b.WriteDouble(v);
+    snprintf(repr, sizeof(repr), " d%.17g", v);
+    args += repr;
+  }
+  for (const char* t : texts) {
+    b.WriteUInt16(static_cast<uint16_t>(strlen(t)));
+    b.WriteString(t);
+    args += " s" + vvtest::ShellQuote(t);
+  }
+  vvtest::CommandResult r = vvtest::Run(
+      "python3 -c " +
+      vvtest::ShellQuote("import struct, sys\n"
+                         "out = b''\n"
+                         "for a in sys.argv[1:]:\n"
+                         "    k, v = a[0], a[1:]\n"
+                         "    if k == 's':\n"
+                         "        e = v.encode()\n"
+                         "        out += struct.pack('>H', len(e)) + e\n"
+                         "    else:\n"
+                         "        out += struct.pack('>' + k, float(v) if k == 'd' else int(v))\n"
+                         "sys.stdout.write(out.hex())\n") +
+      args);
+  ASSERT_EQ(r.status, 0);
+  std::string hex;
+  for (uint8_t c : Bytes(b)) {
+    snprintf(repr, sizeof(repr), "%02x", c);
+    hex += repr;
+  }
+  EXPECT_EQ(hex, r.output);
+
+  IoBuffer in;
+  for (size_t i = 0; i + 1 < r.output.size(); i += 2)
+    in.WriteUInt8(static_cast<uint8_t>(std::stoi(r.output.substr(i, 2), nullptr, 16)));
+  for (uint8_t v : u8) EXPECT_EQ(in.ReadUInt8(), v);
+  for (uint16_t v : u16) EXPECT_EQ(in.ReadUInt16(), v);
+  for (uint32_t v : u32) EXPECT_EQ(in.ReadUInt32(), v);
+  for (double v : dbl) {
+    double got = in.ReadDouble();
+    EXPECT_EQ(memcmp(&got, &v, sizeof(v)), 0) << v;  // bit for bit, -0.0 included
+  }
+  for (const char* t : texts) EXPECT_EQ(in.ReadString(), t);
+  EXPECT_FALSE(in.HasRemaining());
+}
+
 TEST(IoBuffer, ReadsNeverPassTheWrittenSize) {
   IoBuffer s;
   const uint8_t str[] = {0x00, 0x09, 0x61, 0x62};  // length 9, only 2 bytes follow
@@ -103,6 +173,33 @@ TEST(IoBuffer, SkipCompactAppend) {
   target.AppendRemaining(src);
   EXPECT_EQ(target.GetSize(), 3);
   EXPECT_FALSE(src.HasRemaining());
+}
+
+TEST(IoBuffer, GrowthThatWouldOverflowIsRefused) {
+  IoBuffer b(16);
+  b.WriteUInt32(0x01020304);
+  const uint8_t one = 9;
+  // Sizes whose block would pass the 32-bit capacity: refused before any
+  // byte is read from the caller or allocated.
+  for (int n : {INT_MAX, INT_MAX - 4, INT_MAX - 20}) {
+    SCOPED_TRACE(n);
+    EXPECT_FALSE(b.Write(&one, n));
+    EXPECT_EQ(b.GetSize(), 4);
+    EXPECT_EQ(b.GetCapacity(), 16);
+  }
+  EXPECT_FALSE(b.Write(&one, -1));
+  EXPECT_TRUE(b.Write(&one, 0));
+  EXPECT_EQ(Bytes(b), (std::vector<uint8_t>{1, 2, 3, 4}));
+}
+
+TEST(IoBuffer, AppendingItsOwnUnreadBytesSurvivesGrowth) {
+  IoBuffer b(8);
+  for (uint8_t i = 1; i <= 8; ++i) b.WriteUInt8(i);
+  b.Skip(2);
+  EXPECT_TRUE(b.AppendRemaining(b));  // the block must grow under the copy
+  EXPECT_EQ(Bytes(b), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(b.GetReadPos(), 8);
+  EXPECT_EQ(b.GetCapacity(), 8 + 6 + 20);
 }
 
 TEST(IoBuffer, CloneCopiesFieldsAndSharesExtradata) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -256,15 +257,39 @@ TEST_F(LogTest, RotationMovesFileAsideAndStartsNewOne) {
   EXPECT_EQ(Messages(), (std::vector<std::string>{"first line of the new file"}));
 }
 
+TEST_F(LogTest, RotationKeepsTheWholeNameOfALongPath) {
+  // A folder path far longer than a thousand characters.
+  std::string folder = dir_.path();
+  for (int i = 0; i < 6; ++i) folder += "/" + std::string(200, static_cast<char>('p' + i));
+  ASSERT_EQ(vvtest::Run("mkdir -p " + vvtest::ShellQuote(folder)).status, 0);
+  std::string log = folder + "/Velvanet.log";
+  SetLogFileName(log);
+  {
+    std::ofstream out(log, std::ios::binary);
+    out << std::string(kLogRotateBytes, 'f');
+  }
+  LogInfo("crosses the limit");
+  std::vector<std::string> names;
+  DIR* d = opendir(folder.c_str());
+  ASSERT_NE(d, nullptr);
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') names.push_back(e->d_name);
+  closedir(d);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_TRUE(Shape(names[0], "Velvanet.log-9999-99-99-99-99-99")) << names[0];
+  EXPECT_NE(vvtest::ReadFileText(folder + "/" + names[0]).find("crosses the limit\n"), std::string::npos);
+}
+
 TEST_F(LogTest, RotationNeverReplacesEarlierRotatedFile) {
   {
     std::ofstream out(LogPath(), std::ios::binary);
     out << std::string(kLogRotateBytes + 5, 'f');
   }
-  // Rotated names for the next few seconds are taken already.
+  // Rotated names for the next minute are taken already, so a slow run
+  // still rotates into a taken name.
   time_t now = time(nullptr);
   std::vector<std::string> taken;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 60; ++i) {
     time_t s = now + i;
     struct tm lt;
     localtime_r(&s, &lt);
@@ -307,7 +332,7 @@ TEST_F(LogTest, ConcurrentThreadsAndProcessLoseNothingAcrossRotation) {
         struct stat st;
         return stat(LogPath().c_str(), &st) == 0 && st.st_size > st0.st_size;
       },
-      std::chrono::seconds(10), std::chrono::milliseconds(1)));
+      std::chrono::seconds(60), std::chrono::milliseconds(1)));
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t)
     writers.emplace_back([t] {
@@ -348,4 +373,29 @@ TEST_F(LogTest, ConcurrentThreadsAndProcessLoseNothingAcrossRotation) {
   EXPECT_EQ(dup, 0);
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen["t" + std::to_string(t)].size(), static_cast<size_t>(kLines));
   EXPECT_EQ(seen["child"].size(), static_cast<size_t>(kChildLines));
+}
+
+TEST_F(LogTest, ThresholdChangesWhileThreadsWrite) {
+  // One thread moves the threshold between 3 and 5 while others write at
+  // level 3: every line goes in, and the threshold is never torn.
+  std::atomic<bool> stop{false};
+  std::thread setter([&] {
+    for (int i = 0; !stop; ++i) {
+      SetLogLevel(i % 2 ? 3 : 5);
+      EXPECT_GE(GetLogLevel(), 3);
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 3; ++t)
+    writers.emplace_back([t] {
+      const unsigned char bytes[] = {1, 2, 3};
+      for (int i = 0; i < 200; ++i) {
+        LogInfo("t%d %d", t, i);
+        LogHexInfo(bytes, 3);
+      }
+    });
+  for (auto& w : writers) w.join();
+  stop = true;
+  setter.join();
+  EXPECT_EQ(Lines(LogPath()).size(), 3u * 200u * 2u);
 }

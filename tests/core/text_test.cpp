@@ -367,8 +367,8 @@ TEST(ProcessUtil, RunAndKill) {
   std::string exe = dir.file(name);
   ASSERT_EQ(vvtest::Run("cp /bin/sleep " + vvtest::ShellQuote(exe)).status, 0);
   int status = 0;
-  std::thread runner([&] { status = RunProcess("exec " + vvtest::ShellQuote(exe) + " 30"); });
-  bool killed = vvtest::WaitFor([&] { return KillProcess(name); }, std::chrono::seconds(5));
+  std::thread runner([&] { status = RunProcess("exec " + vvtest::ShellQuote(exe) + " 120"); });
+  bool killed = vvtest::WaitFor([&] { return KillProcess(name); }, std::chrono::seconds(100));
   runner.join();
   EXPECT_TRUE(killed);
   EXPECT_EQ(status, -1);  // ended by a signal
