@@ -119,11 +119,18 @@ bool AudioDecoder::Open() {
 }
 
 bool AudioDecoder::Resample(const AVFrame* f) {
-  if (f->nb_samples <= 0) return false;
   int inCh = f->ch_layout.nb_channels > 0 ? f->ch_layout.nb_channels : ctx->ch_layout.nb_channels;
   uint64_t inMask = f->ch_layout.nb_channels > 0 ? LayoutMask(f->ch_layout) : LayoutMask(ctx->ch_layout);
   int inRate = f->sample_rate > 0 ? f->sample_rate : ctx->sample_rate;
-  if (inCh <= 0 || inRate <= 0 || outSampleRate <= 0 || outChannels <= 0) return false;
+  if (inCh <= 0) {
+    fprintf(stdout, "src_ch_layout error \n");
+    return false;
+  }
+  if (f->nb_samples <= 0) {
+    fprintf(stdout, "src_nb_samples error \n");
+    return false;
+  }
+  if (inRate <= 0 || outSampleRate <= 0 || outChannels <= 0) return false;
   AVChannelLayout outLayout{};
   av_channel_layout_default(&outLayout, outChannels);
   bool ok = EnsureResampler(swr, swrInRate, swrInFormat, swrInLayout, swrInChannels, inRate, f->format, inMask,
@@ -134,9 +141,16 @@ bool AudioDecoder::Resample(const AVFrame* f) {
     return false;
   }
   int cap = swr_get_out_samples(swr, f->nb_samples);
-  if (cap <= 0) return true;
+  if (cap < 0) {
+    fprintf(stdout, "av_rescale_rnd error \n");
+    return false;
+  }
+  if (cap == 0) return true;
   int bytes = av_samples_get_buffer_size(nullptr, outChannels, cap, static_cast<AVSampleFormat>(outSampleFormat), 1);
-  if (bytes <= 0) return false;
+  if (bytes <= 0) {
+    fprintf(stdout, "av_samples_get_buffer_size error \n");
+    return false;
+  }
   std::vector<uint8_t> buf(bytes);
   uint8_t* planes[1] = {buf.data()};
   int n = swr_convert(swr, planes, cap, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
@@ -344,6 +358,12 @@ bool AudioEncoder::EncodePending(bool final) {
   return true;
 }
 
+// Each call hands over only what it encoded itself: packets the owner left
+// in the queue since the last call are dropped.
+void AudioEncoder::DropQueued() {
+  while (IoBuffer* p = queue->Pop()) delete p;
+}
+
 bool AudioEncoder::Encode(const AVFrame* f) {
   if (!ctx || !f || !f->data[0]) return false;
   int inRate = f->sample_rate > 0 ? f->sample_rate : (inSampleRate > 0 ? inSampleRate : sampleRate);
@@ -351,6 +371,7 @@ bool AudioEncoder::Encode(const AVFrame* f) {
                                           : (inChannels > 0 ? inChannels : ctx->ch_layout.nb_channels);
   uint64_t inMask = f->ch_layout.nb_channels > 0 ? LayoutMask(f->ch_layout) : 0;
   int inFmt = f->format >= 0 ? f->format : inSampleFormat;
+  DropQueued();
   if (!Convert(f->data[0], f->linesize[0], inRate, inFmt, inMask, inCh) || !EncodePending(false)) {
     av_audio_fifo_reset(pending);
     LogError("音频编码错误！");
@@ -363,6 +384,7 @@ bool AudioEncoder::Encode(const uint8_t* pcm, int bytes) {
   if (!ctx || !pcm || bytes <= 0) return false;
   int inRate = inSampleRate > 0 ? inSampleRate : sampleRate;
   int inCh = inChannels > 0 ? inChannels : ctx->ch_layout.nb_channels;
+  DropQueued();
   if (!Convert(pcm, bytes, inRate, inSampleFormat, 0, inCh) || !EncodePending(false)) {
     av_audio_fifo_reset(pending);
     LogError("音频编码错误！");

@@ -117,7 +117,8 @@ class AudioEncoder {
   bool Open();
   bool IsOpen() const { return ctx != nullptr; }
   // Takes a frame whose first plane holds packed PCM (first line size =
-  // byte count). Returns true when packets are waiting in the queue.
+  // byte count). Packets not taken since the last call are dropped first.
+  // Returns true when this call queued packets.
   bool Encode(const AVFrame* pcmFrame);
   bool Encode(const uint8_t* pcm, int bytes);
   // End of stream: encodes what is still pending (a short last frame) and
@@ -142,6 +143,7 @@ class AudioEncoder {
   bool Convert(const uint8_t* pcm, int bytes, int inRate, int inFormat, uint64_t inMask, int inCh);
   bool EncodePending(bool final);
   bool SendFrame(AVFrame* f);
+  void DropQueued();
 
   int liveId;
   int codecId = 86018;  // AV_CODEC_ID_AAC

@@ -199,8 +199,11 @@ void FlvPackager::ProcessAudio(const IoBuffer& packet, std::vector<IoBuffer*>& o
       audioHeader->WriteUInt8(0x00);
       if (packet.GetExtraDataSize() > 0) {
         audioHeader->Write(packet.GetExtraData(), packet.GetExtraDataSize());
-      } else if (adts > 0 && size >= 4) {
-        // The ADTS header carries what the AudioSpecificConfig says.
+      } else if (adts > 0 && size >= 4 && ((data[2] >> 2) & 0xF) < 13 &&
+                 (((data[2] & 0x1) << 2) | (data[3] >> 6)) != 0) {
+        // The ADTS header carries what the AudioSpecificConfig says (unless
+        // its rate index is reserved or its channels come from a program
+        // config element, which two bytes cannot carry).
         int objectType = ((data[2] >> 6) & 0x3) + 1;
         int index = (data[2] >> 2) & 0xF;
         int channels = ((data[2] & 0x1) << 2) | (data[3] >> 6);

@@ -1,8 +1,8 @@
 #include "media/H264Frame.h"
 
+#include <cstdio>
 #include <cstring>
 
-#include "core/Log.h"
 
 namespace {
 
@@ -190,7 +190,7 @@ int H264Frame::Parse(const uint8_t* bytes, int length) {
     if (next < 0) break;
     start = next;
   }
-  if (start >= 0 && length - start > 0 && length - start < 5) LogDebug("%d", length - start);
+  if (start >= 0 && length - start > 0 && length - start < 5) printf("%d\n", length - start);
   return 0;
 }
 
@@ -208,7 +208,7 @@ int H264Frame::ParseSps(const uint8_t* bytes, int length) {
   int level = static_cast<int>(br.Bits(8));
   uint32_t spsId = br.Ue();
   if (spsId >= 32) {
-    LogDebug("invalid SPS (sps_id=%u)", spsId);
+    printf("invalid SPS (sps_id=%d)", static_cast<int>(spsId));
     return 0;
   }
   if (profile == 100 || profile == 110 || profile == 122 || profile == 244 || profile == 44 ||
@@ -227,7 +227,8 @@ int H264Frame::ParseSps(const uint8_t* bytes, int length) {
         for (int j = 0; j < n && !br.Overrun(); ++j) {
           if (next != 0) {
             int delta = br.Se();
-            next = ((last + delta) % 256 + 256) % 256;
+            // Wide arithmetic: a delta may be anything a 32-bit code holds.
+            next = static_cast<int>(((static_cast<int64_t>(last) + delta) % 256 + 256) % 256);
           }
           if (next != 0) last = next;
           else break;
@@ -265,7 +266,7 @@ int H264Frame::ParseSps(const uint8_t* bytes, int length) {
   // Everything up to here is fixed syntax: a unit that ends before it is
   // cut short, not an SPS to build on.
   if (br.Overrun() || pocType > 2 || wMbs >= 4096 || hUnits >= 4096) {
-    LogDebug("invalid SPS (sps_id=%u)", spsId);
+    printf("invalid SPS (sps_id=%d)", static_cast<int>(spsId));
     return 0;
   }
   int vui = static_cast<int>(br.Bit());
@@ -296,8 +297,8 @@ int H264Frame::ParseSps(const uint8_t* bytes, int length) {
       tick = br.Bits(32);
       scale = br.Bits(32);
       fixedRate = static_cast<int>(br.Bit());
-      LogDebug("num_uints_in_tick = %u", tick);
-      LogDebug("time_scale = %u", scale);
+      printf("num_uints_in_tick = %d\n", static_cast<int>(tick));
+      printf("time_scale = %d\n", static_cast<int>(scale));
     }
     int nalHrd = static_cast<int>(br.Bit());
     if (nalHrd) SkipHrd(br);
@@ -314,7 +315,7 @@ int H264Frame::ParseSps(const uint8_t* bytes, int length) {
       br.Ue();
       uint32_t r = br.Ue();
       if (r > 16) {
-        LogDebug("illegal num_reorder_frames %u", r);
+        printf("illegal num_reorder_frames %d\n", static_cast<int>(r));
         return 0;
       }
       reorder = static_cast<int>(r);
@@ -355,13 +356,13 @@ int H264Frame::ParsePps(const uint8_t* bytes, int length) {
   uint32_t ppsId = br.Ue();
   uint32_t spsId = br.Ue();
   if (ppsId >= 256 || spsId >= 32) {
-    LogDebug("invalid PPS (pps_id=%u sps_id=%u)", ppsId, spsId);
+    printf("invalid PPS (pps_id=%d sps_id=%d)\n", static_cast<int>(ppsId), static_cast<int>(spsId));
     return 0;
   }
   br.Skip(1);
   int flag = static_cast<int>(br.Bit());
   if (br.Overrun()) {
-    LogDebug("invalid PPS (pps_id=%u sps_id=%u)", ppsId, spsId);
+    printf("invalid PPS (pps_id=%d sps_id=%d)\n", static_cast<int>(ppsId), static_cast<int>(spsId));
     return 0;
   }
   bottom_field_pic_order_in_frame_present_flag = flag;

@@ -106,6 +106,22 @@ TEST(AudioCodec, EncoderKeepsLeftoverSamplesBetweenCalls) {
   }
 }
 
+// The queue holds what the last call encoded: packets the owner did not take
+// are gone after the next call, which reports only its own.
+TEST(AudioCodec, EncodeDropsPacketsNotTakenSinceTheLastCall) {
+  AudioEncoder enc(3);
+  ASSERT_TRUE(enc.Open());
+  std::vector<int16_t> pcm = Sine(1024 * 6, 2, 44100);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(pcm.data());
+  ASSERT_TRUE(enc.Encode(bytes, 1024 * 5 * 4));
+  EXPECT_GE(enc.GetPacketCount(), 3);
+  ASSERT_TRUE(enc.Encode(bytes + 1024 * 5 * 4, 1024 * 4));
+  EXPECT_EQ(enc.GetPacketCount(), 1);
+  // Half a frame encodes nothing: the queue is empty and the call says so.
+  EXPECT_FALSE(enc.Encode(bytes, 512 * 4));
+  EXPECT_EQ(enc.GetPacketCount(), 0);
+}
+
 // Decoding resamples every frame to the output side; an ffmpeg-made 48 kHz
 // mono MP2 comes out as about the same time span of 44100 Hz stereo s16.
 TEST(AudioCodec, DecoderResamplesToOutputSide) {

@@ -151,6 +151,20 @@ TEST(H264Frame, HandMadeUnits) {
             (std::vector<uint8_t>{0x11, 0x00, 0x00, 0x01, 0x22}));
 }
 
+// A high-profile SPS whose first scaling list starts with the largest delta
+// the Exp-Golomb code can carry: the list arithmetic wraps modulo 256 as the
+// syntax says, without overflowing, and the size behind it is still read.
+TEST(H264Frame, ScalingListDeltaAtTheEdgeOfItsRange) {
+  const std::vector<uint8_t> sps = {0x00, 0x00, 0x00, 0x01, 0x67, 0x64, 0x00, 0x1e, 0xad,
+                                    0x80, 0x00, 0x00, 0x03, 0x00, 0xff, 0xff, 0xff, 0xfe,
+                                    0xff, 0xfe, 0x03, 0xa0, 0x50, 0x7e, 0x40};
+  H264Frame frame;
+  EXPECT_EQ(frame.ParseSps(sps.data(), static_cast<int>(sps.size())), 1);
+  EXPECT_EQ(frame.GetProfileIdc(), 100);
+  EXPECT_EQ(frame.GetWidth(), 320);
+  EXPECT_EQ(frame.GetHeight(), 240);
+}
+
 TEST(H264Frame, SlicesBeforeParameterSetsAreNotKept) {
   std::vector<uint8_t> idr = {0x00, 0x00, 0x01, 0x65, 0x88, 0x84, 0x00, 0x33};
   H264Frame frame;
@@ -182,21 +196,28 @@ TEST(H264Frame, DamagedParameterSetsAreRefused) {
     EXPECT_NE(r, 1) << "cut at " << n;
     EXPECT_EQ(frame.GetWidth(), 0);
   }
+  // Refusals of a bad id say why on the standard output.
   struct Bad {
     const char* name;
     std::vector<uint8_t> bytes;
     bool sps;
+    std::string printed;
   } bad[] = {
-      {"sps id 40", {0, 0, 1, 0x67, 0x42, 0xc0, 0x1f, 0x05, 0x29}, true},  // ue 40 = 00000101001
-      {"header only", {0, 0, 1, 0x67}, true},
-      {"pps id too large", {0, 0, 1, 0x68, 0x00, 0x00, 0x40, 0x00, 0x80}, false},
-      {"pps empty", {0, 0, 1, 0x68}, false},
+      {"sps id 40", {0, 0, 1, 0x67, 0x42, 0xc0, 0x1f, 0x05, 0x29}, true,  // ue 40 = 00000101001
+       "invalid SPS (sps_id=40)"},
+      {"header only", {0, 0, 1, 0x67}, true, ""},
+      {"pps id too large", {0, 0, 1, 0x68, 0x00, 0x00, 0x40, 0x00, 0x80}, false, "invalid PPS (pps_id=131075 sps_id=0)\n"},
+      {"sps id of pps 32", {0, 0, 1, 0x68, 0x82, 0x10}, false, "invalid PPS (pps_id=0 sps_id=32)\n"},
+      {"pps empty", {0, 0, 1, 0x68}, false, ""},
   };
   for (const Bad& b : bad) {
     H264Frame frame;
+    testing::internal::CaptureStdout();
     int r = b.sps ? frame.ParseSps(b.bytes.data(), static_cast<int>(b.bytes.size()))
                   : frame.ParsePps(b.bytes.data(), static_cast<int>(b.bytes.size()));
+    std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(r, 1) << b.name;
+    EXPECT_EQ(printed, b.printed) << b.name;
   }
   H264Frame frame;
   EXPECT_EQ(frame.ParseSps(kSps720.data(), 0), -1);
