@@ -121,9 +121,11 @@ TEST(SendCommandClient, FailedExchangesGiveEmptyReply) {
     IxoMisbehaviour how;
     milliseconds atMost;
   } cases[] = {
-      {IxoMisbehaviour::EmptyReply, milliseconds(1000)},   {IxoMisbehaviour::HugeLength, milliseconds(1000)},
-      {IxoMisbehaviour::CloseMidFrame, milliseconds(1000)}, {IxoMisbehaviour::Close, milliseconds(1000)},
-      {IxoMisbehaviour::Silence, milliseconds(2500)},
+      // Far below a hang, far above the 700 ms time-out plus a loaded
+      // machine's delays.
+      {IxoMisbehaviour::EmptyReply, milliseconds(5000)},   {IxoMisbehaviour::HugeLength, milliseconds(5000)},
+      {IxoMisbehaviour::CloseMidFrame, milliseconds(5000)}, {IxoMisbehaviour::Close, milliseconds(5000)},
+      {IxoMisbehaviour::Silence, milliseconds(5000)},
   };
   for (const Case& c : cases) {
     server.Misbehave("Ping", c.how, 1);
