@@ -98,7 +98,7 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
   for (int i = 0; i < 2; ++i) {
     clients.emplace_back([&, i] {
       int fd = -1;
-      if (!vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 8000)) >= 0; }, seconds(3))) return;
+      if (!vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 8000)) >= 0; }, seconds(20))) return;
       std::string header = "{\"width\":" + std::to_string(wants[i].width) +
                            ",\"height\":" + std::to_string(wants[i].height) +
                            ",\"frameRate\":25,\"bitRate\":200000}";
@@ -107,7 +107,7 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
       std::thread sender([&] { ixotest::SendAll(fd, bytes); });
       ixotest::Record r;
       int video = 0;
-      auto end = steady_clock::now() + seconds(20);
+      auto end = steady_clock::now() + seconds(90);  // two encoders side by side under the sanitizers
       while (video < 30 && steady_clock::now() < end && ixotest::ReadRecord(fd, r)) {
         video += r.kind == 1;
         outputs[i].push_back(r);
@@ -140,7 +140,7 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
     EXPECT_EQ(probes[i].width, wants[i].width);
     EXPECT_EQ(probes[i].height, wants[i].height);
   }
-  EXPECT_TRUE(vvtest::WaitFor([&] { return engine.Running() == 0; }, seconds(10)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return engine.Running() == 0; }, seconds(30)));
   link.Stop();
   listener.join();
 }
