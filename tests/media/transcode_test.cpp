@@ -248,8 +248,17 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
 
       std::vector<Record> answers = client.Answers();
       std::vector<Record> audioIn, audioOut;
-      for (const Record& r : in)
+      // Each picture goes out at its presentation time: the tag time plus
+      // the composition offset of the record that carried it.
+      std::multiset<int64_t> picturesIn, picturesOut;
+      for (const Record& r : in) {
         if (r.type == 0) audioIn.push_back(r);
+        if (r.type == 1 && r.data.size() > 5 && r.data[1] == 1) {
+          int32_t cts = (int32_t(r.data[2]) << 16) | (int32_t(r.data[3]) << 8) | r.data[4];
+          if (cts & 0x800000) cts -= 0x1000000;
+          picturesIn.insert(int64_t(r.timestamp) + cts);
+        }
+      }
       std::vector<FlvTag> tags;
       int headers = 0;
       int64_t lastVideo = -1;
@@ -259,6 +268,22 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
           ++headers;
           EXPECT_EQ(r.timestamp, 0u);
           EXPECT_TRUE(tags.empty() || tags.back().type == 8) << "sequence header before any video";
+          // The configuration record: version 1, profile, compatibility and
+          // level from the SPS, 0xFF, 0xE1, then one SPS and one PPS without
+          // start codes, filling the record exactly.
+          const uint8_t *sps = nullptr, *pps = nullptr;
+          int spsLen = 0, ppsLen = 0;
+          ASSERT_TRUE(CTranscodeSession::ParseSequenceHeader(r.data.data(), int(r.data.size()), sps, spsLen, pps, ppsLen));
+          EXPECT_EQ(r.data[0], 0x17);
+          EXPECT_EQ(r.data[2] | r.data[3] | r.data[4], 0);
+          EXPECT_EQ(r.data[5], 0x01);
+          EXPECT_EQ(r.data[9], 0xFF);
+          EXPECT_EQ(r.data[10], 0xE1);
+          EXPECT_EQ(sps[0] & 0x1f, 7);
+          EXPECT_TRUE(r.data[6] == sps[1] && r.data[7] == sps[2] && r.data[8] == sps[3]);
+          EXPECT_EQ(r.data[13 + spsLen], 0x01);
+          EXPECT_EQ(pps[0] & 0x1f, 8);
+          EXPECT_EQ(size_t(pps + ppsLen - r.data.data()), r.data.size());
         }
         if (r.type == 1 && r.data.size() > 4 && r.data[1] == 1) {
           EXPECT_TRUE(r.data[0] == 0x17 || r.data[0] == 0x27);
@@ -267,10 +292,23 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
           EXPECT_GE(int64_t(r.timestamp), lastVideo);
           lastVideo = r.timestamp;
           EXPECT_EQ(r.data[2] | r.data[3] | r.data[4], 0) << "composition time";
+          picturesOut.insert(r.timestamp);
+          // The key byte follows the picture itself: 0x17 exactly when the
+          // record holds an IDR slice, and the first picture is one.
+          bool idr = false;
+          for (size_t at = 5; at + 4 < r.data.size();) {
+            uint32_t n = uint32_t(r.data[at]) << 24 | uint32_t(r.data[at + 1]) << 16 | uint32_t(r.data[at + 2]) << 8 |
+                         r.data[at + 3];
+            idr = idr || (r.data[at + 4] & 0x1f) == 5;
+            at += 4 + n;
+          }
+          EXPECT_EQ(r.data[0] == 0x17, idr) << "picture at " << r.timestamp;
+          if (picturesOut.size() == 1) EXPECT_TRUE(idr);
         }
         tags.push_back(FlvTag{uint8_t(r.type == 1 ? 9 : 8), r.timestamp, r.data});
       }
       EXPECT_EQ(headers, 1);
+      EXPECT_TRUE(picturesIn == picturesOut) << picturesIn.size() << " pictures in, " << picturesOut.size() << " out";
       EXPECT_TRUE(audioIn == audioOut);
       ASSERT_TRUE(WriteFlvTags(out, tags));
     }
