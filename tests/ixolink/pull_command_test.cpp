@@ -92,9 +92,9 @@ class PullServer {
     thread = std::thread([this] { link.PullEngineCommandServer(port); });
     // Up once an unknown command is taken and its connection closed; the
     // probe's handler is gone when the constructor returns.
-    vvtest::WaitFor([this] { return SendRawAndWaitClose(port, Frame("Hello") + Frame("x"), 1000) == ""; },
-                    seconds(3));
-    vvtest::WaitFor([this] { return link.RunningHandlers() == 0; }, seconds(2));
+    vvtest::WaitFor([this] { return SendRawAndWaitClose(port, Frame("Hello") + Frame("x"), 5000) == ""; },
+                    seconds(20));
+    vvtest::WaitFor([this] { return link.RunningHandlers() == 0; }, seconds(10));
   }
   ~PullServer() {
     link.Stop();
