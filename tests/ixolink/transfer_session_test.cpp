@@ -120,8 +120,21 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
       probes[i] = ixotest::ProbeFile(flv);
     });
   }
+  // A peer that connects and sends nothing is dropped by its session once
+  // the listener's 5000 ms receive time-out has passed.
+  milliseconds silentFor{0};
+  std::thread silent([&] {
+    int fd = -1;
+    if (!vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 60000)) >= 0; }, seconds(20))) return;
+    auto t0 = steady_clock::now();
+    char c;
+    if (recv(fd, &c, 1, 0) == 0) silentFor = duration_cast<milliseconds>(steady_clock::now() - t0);
+    close(fd);
+  });
   for (auto& t : clients) t.join();
-  EXPECT_EQ(engine.Total(), 2);
+  silent.join();
+  EXPECT_GE(silentFor, milliseconds(4900));
+  EXPECT_EQ(engine.Total(), 3);
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     ASSERT_FALSE(outputs[i].empty());
