@@ -151,7 +151,12 @@ TEST(SendCommandClient, FailedExchangesGiveEmptyReply) {
 TEST(SendCommandClient, ConnectFailuresAndUseWithoutConnection) {
   vvtest::TempDir dir("ixocli");
   std::string ini = WriteIni(dir, "");
-  int port = vvtest::FreePort();  // nobody listens there
+  // Nobody listens there; below the ephemeral range, so the connect cannot
+  // meet itself.
+  IxoServerDouble closed;
+  ASSERT_TRUE(closed.Start());
+  int port = closed.port();
+  closed.Stop();
   SendCommandClient refused("127.0.0.1", port, ini);
   EXPECT_FALSE(refused.Connect());
   EXPECT_EQ(refused.SendCommand("Ping", "1"), "");
