@@ -338,7 +338,7 @@ bool CTranscodeSession::HandleSequenceHeader(const uint8_t* body, uint32_t n) {
   spsPps.insert(spsPps.end(), pps, pps + ppsLen);
   // New parameter sets: the old codecs go before new ones open.
   CloseCodecs();
-  if (!OpenCodecs()) LogInfo("transcoding codecs did not open (%dx%d to %dx%d)", spsWidth, spsHeight, width, height);
+  if (!OpenCodecs()) LogInfo("transcoding codecs did not open (%dx%d to %dx%d)", spsWidth, spsHeight, width.load(), height.load());
   return true;
 }
 

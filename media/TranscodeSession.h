@@ -70,10 +70,10 @@ class CTranscodeSession {
   void UpdateBitrate();
   int GetAvg3() const { return avg3.load(); }
   int GetAvgAll() const { return avgAll.load(); }
-  int GetWidth() const { return width; }
-  int GetHeight() const { return height; }
-  int GetFrameRate() const { return frameRate; }
-  int GetBitRate() const { return bitRate; }
+  int GetWidth() const { return width.load(); }
+  int GetHeight() const { return height.load(); }
+  int GetFrameRate() const { return frameRate.load(); }
+  int GetBitRate() const { return bitRate.load(); }
   // Records read and dropped because they were malformed or of no use.
   int64_t GetDroppedRecords() const { return dropped.load(); }
 
@@ -106,7 +106,8 @@ class CTranscodeSession {
   int sock = -1;
   pthread_mutex_t sockMutex;
   int timeoutMs = 5000;
-  int width = 0, height = 0, frameRate = 0, bitRate = 0;
+  // Written once by the session thread, read by the views' timers.
+  std::atomic<int> width{0}, height{0}, frameRate{0}, bitRate{0};
   CVideoEncoder* encoder = nullptr;
   CVideoDecoder* decoder = nullptr;
   bool sequenceHeaderSent = false;

@@ -121,9 +121,11 @@ TEST(SendCommandClient, FailedExchangesGiveEmptyReply) {
     IxoMisbehaviour how;
     milliseconds atMost;
   } cases[] = {
-      {IxoMisbehaviour::EmptyReply, milliseconds(1000)},   {IxoMisbehaviour::HugeLength, milliseconds(1000)},
-      {IxoMisbehaviour::CloseMidFrame, milliseconds(1000)}, {IxoMisbehaviour::Close, milliseconds(1000)},
-      {IxoMisbehaviour::Silence, milliseconds(2500)},
+      // Far below a hang, far above the 700 ms time-out plus a loaded
+      // machine's delays.
+      {IxoMisbehaviour::EmptyReply, milliseconds(5000)},   {IxoMisbehaviour::HugeLength, milliseconds(5000)},
+      {IxoMisbehaviour::CloseMidFrame, milliseconds(5000)}, {IxoMisbehaviour::Close, milliseconds(5000)},
+      {IxoMisbehaviour::Silence, milliseconds(5000)},
   };
   for (const Case& c : cases) {
     server.Misbehave("Ping", c.how, 1);
@@ -149,7 +151,12 @@ TEST(SendCommandClient, FailedExchangesGiveEmptyReply) {
 TEST(SendCommandClient, ConnectFailuresAndUseWithoutConnection) {
   vvtest::TempDir dir("ixocli");
   std::string ini = WriteIni(dir, "");
-  int port = vvtest::FreePort();  // nobody listens there
+  // Nobody listens there; below the ephemeral range, so the connect cannot
+  // meet itself.
+  IxoServerDouble closed;
+  ASSERT_TRUE(closed.Start());
+  int port = closed.port();
+  closed.Stop();
   SendCommandClient refused("127.0.0.1", port, ini);
   EXPECT_FALSE(refused.Connect());
   EXPECT_EQ(refused.SendCommand("Ping", "1"), "");

@@ -74,7 +74,7 @@ class RealEngine : public ::testing::Test {
           if (a >= 0) close(a);
           return a >= 0;
         },
-        seconds(3)));
+        seconds(20)));
   }
 
   void TearDown() override {
@@ -127,10 +127,10 @@ TEST_F(RealEngine, StartPullServesARelayThatRebuildsIntoFlv) {
   EXPECT_EQ(row.listenPort, port);
 
   int fd = -1;
-  ASSERT_TRUE(vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 5000)) >= 0; }, seconds(3)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 5000)) >= 0; }, seconds(20)));
   std::vector<ixotest::Record> records;
   int video = 0;
-  auto end = steady_clock::now() + seconds(15);
+  auto end = steady_clock::now() + seconds(60);
   ixotest::Record r;
   while (video < 60 && steady_clock::now() < end && ixotest::ReadRecord(fd, r)) {
     video += r.kind == 1;
@@ -147,14 +147,14 @@ TEST_F(RealEngine, StartPullServesARelayThatRebuildsIntoFlv) {
 
   EXPECT_EQ(Command("StopPull", std::to_string(id)), "ok");
   EXPECT_FALSE(CDatabaseManager::Instance().GetIxoPull(row, id));
-  EXPECT_TRUE(vvtest::WaitFor([&] { return engine.FindPull(id).state == 0; }, seconds(3)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return engine.FindPull(id).state == 0; }, seconds(20)));
   EXPECT_TRUE(vvtest::WaitFor(
       [&] {
         int c = ixotest::ConnectTo(port, 200);
         if (c >= 0) close(c);
         return c < 0;
       },
-      seconds(3)));
+      seconds(20)));
 }
 
 // Concurrent pulls of one source through the real engine get ports and ids
@@ -178,7 +178,7 @@ TEST_F(RealEngine, ManyPullsLeaveNothingBehind) {
   EXPECT_EQ(ids.size(), 8u);
   EXPECT_EQ(ports.count(0), 0u);
   for (int id : ids) EXPECT_EQ(Command("StopPull", std::to_string(id)), "ok");
-  ASSERT_TRUE(vvtest::WaitFor([&] { return CLiveChannelManager::Instance()->SourceCount() == 0; }, seconds(5)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return CLiveChannelManager::Instance()->SourceCount() == 0; }, seconds(30)));
 
   int fds = vvtest::CountOpenFds();
   int threadsBefore = vvtest::CountThreads();
@@ -188,8 +188,8 @@ TEST_F(RealEngine, ManyPullsLeaveNothingBehind) {
     ASSERT_GT(id, 0);
     ASSERT_EQ(Command("StopPull", std::to_string(id)), "ok");
   }
-  EXPECT_TRUE(vvtest::WaitFor([&] { return CLiveChannelManager::Instance()->SourceCount() == 0; }, seconds(5)));
-  EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountThreads() <= threadsBefore; }, seconds(5)));
-  EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountOpenFds() <= fds; }, seconds(5)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return CLiveChannelManager::Instance()->SourceCount() == 0; }, seconds(30)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountThreads() <= threadsBefore; }, seconds(30)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountOpenFds() <= fds; }, seconds(30)));
   SetLogLevel(level);
 }

@@ -98,7 +98,7 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
   for (int i = 0; i < 2; ++i) {
     clients.emplace_back([&, i] {
       int fd = -1;
-      if (!vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 8000)) >= 0; }, seconds(3))) return;
+      if (!vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 8000)) >= 0; }, seconds(20))) return;
       std::string header = "{\"width\":" + std::to_string(wants[i].width) +
                            ",\"height\":" + std::to_string(wants[i].height) +
                            ",\"frameRate\":25,\"bitRate\":200000}";
@@ -107,7 +107,7 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
       std::thread sender([&] { ixotest::SendAll(fd, bytes); });
       ixotest::Record r;
       int video = 0;
-      auto end = steady_clock::now() + seconds(20);
+      auto end = steady_clock::now() + seconds(90);  // two encoders side by side under the sanitizers
       while (video < 30 && steady_clock::now() < end && ixotest::ReadRecord(fd, r)) {
         video += r.kind == 1;
         outputs[i].push_back(r);
@@ -120,8 +120,21 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
       probes[i] = ixotest::ProbeFile(flv);
     });
   }
+  // A peer that connects and sends nothing is dropped by its session once
+  // the listener's 5000 ms receive time-out has passed.
+  milliseconds silentFor{0};
+  std::thread silent([&] {
+    int fd = -1;
+    if (!vvtest::WaitFor([&] { return (fd = ixotest::ConnectTo(port, 60000)) >= 0; }, seconds(20))) return;
+    auto t0 = steady_clock::now();
+    char c;
+    if (recv(fd, &c, 1, 0) == 0) silentFor = duration_cast<milliseconds>(steady_clock::now() - t0);
+    close(fd);
+  });
   for (auto& t : clients) t.join();
-  EXPECT_EQ(engine.Total(), 2);
+  silent.join();
+  EXPECT_GE(silentFor, milliseconds(4900));
+  EXPECT_EQ(engine.Total(), 3);
   for (int i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
     ASSERT_FALSE(outputs[i].empty());
@@ -140,7 +153,7 @@ TEST(TransferSession, ConnectionsBecomeWorkingTranscodingSessions) {
     EXPECT_EQ(probes[i].width, wants[i].width);
     EXPECT_EQ(probes[i].height, wants[i].height);
   }
-  EXPECT_TRUE(vvtest::WaitFor([&] { return engine.Running() == 0; }, seconds(10)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return engine.Running() == 0; }, seconds(30)));
   link.Stop();
   listener.join();
 }

@@ -33,10 +33,10 @@ TEST(TransferListener, HandsEachConnectionToTheEngine) {
   int port = vvtest::FreePort();
   std::thread t([&] { link.TransferEngineCommandServer(port); });
   int a = -1;
-  ASSERT_TRUE(vvtest::WaitFor([&] { return (a = ConnectTo(port)) >= 0; }, seconds(2)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return (a = ConnectTo(port)) >= 0; }, seconds(20)));
   int b = ConnectTo(port);
   ASSERT_GE(b, 0);
-  ASSERT_TRUE(vvtest::WaitFor([&] { return engine.Sessions().size() == 2; }, seconds(2)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return engine.Sessions().size() == 2; }, seconds(20)));
   for (int fd : {a, b}) {
     char buf[5];
     ASSERT_EQ(recv(fd, buf, 5, MSG_WAITALL), 5);

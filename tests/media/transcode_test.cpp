@@ -200,7 +200,7 @@ int ReadFrames(const std::string& probe) {
   return p == std::string::npos ? -1 : atoi(probe.c_str() + p + 15);
 }
 
-bool Wait(const std::function<bool()>& cond, std::chrono::milliseconds t = 10000ms) { return WaitFor(cond, t); }
+bool Wait(const std::function<bool()>& cond, std::chrono::milliseconds t = 30000ms) { return WaitFor(cond, t); }
 
 }  // namespace
 
@@ -242,14 +242,23 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
       ASSERT_TRUE(client.Send(Frame("{\"width\":320,\"height\":180,\"frameRate\":25,\"bitRate\":300000}")));
       for (const Record& r : in) ASSERT_TRUE(client.Send(RecordBytes(r)));
       client.FinishSending();
-      ASSERT_TRUE(Wait([&] { return client.done.load(); }, 60000ms));
+      ASSERT_TRUE(Wait([&] { return client.done.load(); }, 180000ms));
       ASSERT_TRUE(Wait([&] { return list.Size() == 0; }));
       EXPECT_EQ(list.removed.load(), 1);
 
       std::vector<Record> answers = client.Answers();
       std::vector<Record> audioIn, audioOut;
-      for (const Record& r : in)
+      // Each picture goes out at its presentation time: the tag time plus
+      // the composition offset of the record that carried it.
+      std::multiset<int64_t> picturesIn, picturesOut;
+      for (const Record& r : in) {
         if (r.type == 0) audioIn.push_back(r);
+        if (r.type == 1 && r.data.size() > 5 && r.data[1] == 1) {
+          int32_t cts = (int32_t(r.data[2]) << 16) | (int32_t(r.data[3]) << 8) | r.data[4];
+          if (cts & 0x800000) cts -= 0x1000000;
+          picturesIn.insert(int64_t(r.timestamp) + cts);
+        }
+      }
       std::vector<FlvTag> tags;
       int headers = 0;
       int64_t lastVideo = -1;
@@ -259,6 +268,22 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
           ++headers;
           EXPECT_EQ(r.timestamp, 0u);
           EXPECT_TRUE(tags.empty() || tags.back().type == 8) << "sequence header before any video";
+          // The configuration record: version 1, profile, compatibility and
+          // level from the SPS, 0xFF, 0xE1, then one SPS and one PPS without
+          // start codes, filling the record exactly.
+          const uint8_t *sps = nullptr, *pps = nullptr;
+          int spsLen = 0, ppsLen = 0;
+          ASSERT_TRUE(CTranscodeSession::ParseSequenceHeader(r.data.data(), int(r.data.size()), sps, spsLen, pps, ppsLen));
+          EXPECT_EQ(r.data[0], 0x17);
+          EXPECT_EQ(r.data[2] | r.data[3] | r.data[4], 0);
+          EXPECT_EQ(r.data[5], 0x01);
+          EXPECT_EQ(r.data[9], 0xFF);
+          EXPECT_EQ(r.data[10], 0xE1);
+          EXPECT_EQ(sps[0] & 0x1f, 7);
+          EXPECT_TRUE(r.data[6] == sps[1] && r.data[7] == sps[2] && r.data[8] == sps[3]);
+          EXPECT_EQ(r.data[13 + spsLen], 0x01);
+          EXPECT_EQ(pps[0] & 0x1f, 8);
+          EXPECT_EQ(size_t(pps + ppsLen - r.data.data()), r.data.size());
         }
         if (r.type == 1 && r.data.size() > 4 && r.data[1] == 1) {
           EXPECT_TRUE(r.data[0] == 0x17 || r.data[0] == 0x27);
@@ -267,10 +292,23 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
           EXPECT_GE(int64_t(r.timestamp), lastVideo);
           lastVideo = r.timestamp;
           EXPECT_EQ(r.data[2] | r.data[3] | r.data[4], 0) << "composition time";
+          picturesOut.insert(r.timestamp);
+          // The key byte follows the picture itself: 0x17 exactly when the
+          // record holds an IDR slice, and the first picture is one.
+          bool idr = false;
+          for (size_t at = 5; at + 4 < r.data.size();) {
+            uint32_t n = uint32_t(r.data[at]) << 24 | uint32_t(r.data[at + 1]) << 16 | uint32_t(r.data[at + 2]) << 8 |
+                         r.data[at + 3];
+            idr = idr || (r.data[at + 4] & 0x1f) == 5;
+            at += 4 + n;
+          }
+          EXPECT_EQ(r.data[0] == 0x17, idr) << "picture at " << r.timestamp;
+          if (picturesOut.size() == 1) EXPECT_TRUE(idr);
         }
         tags.push_back(FlvTag{uint8_t(r.type == 1 ? 9 : 8), r.timestamp, r.data});
       }
       EXPECT_EQ(headers, 1);
+      EXPECT_TRUE(picturesIn == picturesOut) << picturesIn.size() << " pictures in, " << picturesOut.size() << " out";
       EXPECT_TRUE(audioIn == audioOut);
       ASSERT_TRUE(WriteFlvTags(out, tags));
     }
@@ -323,12 +361,12 @@ TEST(TranscodeSession, HostileInputEndsTheSession) {
       client.StartReading();
       for (const auto& bytes : c.sends) client.Send(bytes);
       if (c.closeAfter) client.FinishSending();
-      EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 8000ms));
-      EXPECT_TRUE(Wait([&] { return client.done.load(); }, 8000ms));
+      EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 30000ms));
+      EXPECT_TRUE(Wait([&] { return client.done.load(); }, 30000ms));
       EXPECT_EQ(client.AnswerCount(), c.answersExpected);
     }
   }
-  EXPECT_TRUE(Wait([&] { return CountOpenFds() <= fdsBefore; }, 2000ms));
+  EXPECT_TRUE(Wait([&] { return CountOpenFds() <= fdsBefore; }, 10000ms));
 }
 
 // A peer that sends but never reads: the session's sends time out and it
@@ -346,7 +384,7 @@ TEST(TranscodeSession, PeerThatStopsReading) {
     setsockopt(client.fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
     for (int i = 0; i < 400 && list.Size() > 0; ++i) client.Send(rec);
   });
-  EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 15000ms));
+  EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 30000ms));
   sender.join();
 }
 
@@ -439,7 +477,55 @@ TEST(TranscodeSession, StopEndsAWaitingSession) {
     }
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(list.StopAll(), 1u);
-    EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 3000ms));
-    EXPECT_TRUE(Wait([&] { return client.done.load(); }, 3000ms));
+    EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 20000ms));
+    EXPECT_TRUE(Wait([&] { return client.done.load(); }, 20000ms));
   }
+}
+
+// A second input sequence header with another picture size (the peer's
+// source changed) reopens the codecs for the new size: the output keeps
+// the header's size, no second output header is sent, and the pictures of
+// both parts come back decodable. The header has no bit rate: the encoder
+// opens with 0 and still gives video.
+TEST(TranscodeSession, NewSequenceHeaderReopensTheCodecs) {
+  TempDir dir;
+  std::string a = dir.file("a.flv"), b = dir.file("b.flv"), out = dir.file("out.flv");
+  for (const auto& [file, size] : {std::make_pair(a, "640x360"), std::make_pair(b, "352x288")})
+    ASSERT_EQ(vvtest::Run(std::string("ffmpeg -nostdin -y -v error -f lavfi -i testsrc=size=") + size +
+                              ":rate=25 -t 1 -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p " + ShellQuote(file),
+                          true)
+                  .status,
+              0);
+  std::vector<Record> in = RecordsOf(ReadFlvTags(a));
+  ASSERT_FALSE(in.empty());
+  uint32_t offset = in.back().timestamp + 40;
+  for (Record r : RecordsOf(ReadFlvTags(b))) {
+    r.timestamp += offset;
+    in.push_back(r);
+  }
+  int inPictures = ReadFrames(Probe(a)) + ReadFrames(Probe(b));
+
+  SessionList list;
+  {
+    Client client(list);
+    client.StartReading();
+    ASSERT_TRUE(client.Send(Frame("{\"width\":320,\"height\":180,\"frameRate\":25}")));
+    for (const Record& r : in) ASSERT_TRUE(client.Send(RecordBytes(r)));
+    client.FinishSending();
+    ASSERT_TRUE(Wait([&] { return client.done.load(); }, 180000ms));
+    ASSERT_TRUE(Wait([&] { return list.Size() == 0; }));
+    std::vector<FlvTag> tags;
+    int headers = 0;
+    for (const Record& r : client.Answers()) {
+      ASSERT_EQ(r.type, 1);
+      if (r.data.size() > 1 && r.data[1] == 0) ++headers;
+      tags.push_back(FlvTag{9, r.timestamp, r.data});
+    }
+    EXPECT_EQ(headers, 1);
+    ASSERT_TRUE(WriteFlvTags(out, tags));
+  }
+  std::string probe = Probe(out);
+  EXPECT_NE(probe.find("codec_name=h264\nwidth=320\nheight=180\n"), std::string::npos) << probe;
+  EXPECT_EQ(ReadFrames(probe), inPictures) << probe;
+  EXPECT_EQ(vvtest::Run("ffmpeg -nostdin -v error -i " + ShellQuote(out) + " -f null - 2>&1").output, "");
 }

@@ -179,10 +179,12 @@ bool IxoServerDouble::Answer(int fd, const IxoRequest& req) {
   std::string reply;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = misbehave_.find(req.command);
-    if (it != misbehave_.end() && it->second.second != 0) {
-      how = it->second.first;
-      if (it->second.second > 0) --it->second.second;
+    for (Rule& rule : misbehave_) {
+      if (rule.command != req.command || rule.times == 0) continue;
+      if (!rule.dataHas.empty() && req.data.find(rule.dataHas) == std::string::npos) continue;
+      how = rule.how;
+      if (rule.times > 0) --rule.times;
+      break;
     }
     if (req.command == "Register")
       reply = registerReply_.empty() ? std::to_string(nextId_++) : registerReply_;
@@ -222,9 +224,17 @@ void IxoServerDouble::SetRegisterReply(const std::string& text) {
   registerReply_ = text;
 }
 
-void IxoServerDouble::Misbehave(const std::string& command, IxoMisbehaviour how, int times) {
+void IxoServerDouble::Misbehave(const std::string& command, IxoMisbehaviour how, int times,
+                                const std::string& dataHas) {
   std::lock_guard<std::mutex> lock(mutex_);
-  misbehave_[command] = {how, how == IxoMisbehaviour::None ? 0 : times};
+  int left = how == IxoMisbehaviour::None ? 0 : times;
+  for (Rule& rule : misbehave_)
+    if (rule.command == command && rule.dataHas == dataHas) {
+      rule.how = how;
+      rule.times = left;
+      return;
+    }
+  misbehave_.push_back({command, dataHas, how, left});
 }
 
 std::vector<IxoRequest> IxoServerDouble::Requests() {

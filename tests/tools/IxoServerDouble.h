@@ -52,8 +52,10 @@ class IxoServerDouble {
   void SetNextId(int id);
   // Answers "Register" with this text instead of an id (empty: ids again).
   void SetRegisterReply(const std::string& text);
-  // The next `times` requests of `command` get this treatment (times < 0: all).
-  void Misbehave(const std::string& command, IxoMisbehaviour how, int times = -1);
+  // The next `times` requests of `command` get this treatment (times < 0:
+  // all). With dataHas, only requests whose data frame contains that text
+  // count, so each of two engines can be given its own failure.
+  void Misbehave(const std::string& command, IxoMisbehaviour how, int times = -1, const std::string& dataHas = "");
 
   std::vector<IxoRequest> Requests();
   std::vector<IxoRequest> RequestsOf(const std::string& command);
@@ -84,7 +86,13 @@ class IxoServerDouble {
   std::vector<std::thread> servers_;
   std::vector<int> fds_;
   std::vector<IxoRequest> requests_;
-  std::map<std::string, std::pair<IxoMisbehaviour, int>> misbehave_;
+  struct Rule {
+    std::string command;
+    std::string dataHas;
+    IxoMisbehaviour how;
+    int times;
+  };
+  std::vector<Rule> misbehave_;
   int nextId_ = 1;
   std::string registerReply_;
   int accepted_ = 0;
