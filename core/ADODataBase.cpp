@@ -82,6 +82,12 @@ void SplitServer(const std::string& server, std::string& host, unsigned int& por
     host = server;
 }
 
+bool MariaNoBackslashEscapes(MYSQL* m) {
+    unsigned int status = 0;
+    if (mariadb_get_infov(m, MARIADB_CONNECTION_SERVER_STATUS, &status) != 0) return false;
+    return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
+}
+
 DbValue::Kind IntegerKind(int64_t v, bool small) {
     if (v < INT32_MIN || v > INT32_MAX) return DbValue::Int64;
     return small ? DbValue::Int16 : DbValue::Int32;
@@ -185,6 +191,7 @@ bool CADODataBase::OpenMariaLocked() {
         return false;
     }
     mysql_ = m;
+    noBackslashEscapes_ = MariaNoBackslashEscapes(m);
     return true;
 }
 
@@ -254,9 +261,17 @@ std::string CADODataBase::EscapeText(const std::string& text) {
         std::string out(text.size() * 2 + 1, '\0');
         unsigned long n;
         if (mysql_) {
+            noBackslashEscapes_ = MariaNoBackslashEscapes(mysql_);
             n = mysql_real_escape_string(mysql_, &out[0], text.data(), text.size());
+        } else if (noBackslashEscapes_) {
+            // Without a live handle, escape as the server last read texts: a
+            // backslash is an ordinary character there, only a quote is special.
+            n = 0;
+            for (char c : text) {
+                out[n++] = c;
+                if (c == '\'') out[n++] = '\'';
+            }
         } else {
-            // Without a live handle, escape as the server's default mode reads it.
             n = 0;
             for (char c : text) {
                 switch (c) {

@@ -101,6 +101,9 @@ private:
     std::string host_, socket_, database_, user_, password_;
     unsigned int port_ = 0;
     bool outage_ = false;  // the server connection broke and is not back yet
+    // The server reads backslashes literally (sql_mode NO_BACKSLASH_ESCAPES),
+    // as last seen on a live connection; escaping follows it while none is open.
+    bool noBackslashEscapes_ = false;
     std::string connectionString_;
     std::string lastError_;
 };

@@ -16,6 +16,16 @@ namespace {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
+std::string HexOf(const std::string& s) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
 class DbWrapperTest : public DbTest {};
 
 TEST_P(DbWrapperTest, SelectionWithLeadingBlanksOpensWhateverTheOption) {
@@ -287,6 +297,31 @@ TEST(DbOpenTest, MariaDbBySocketOrPortAndWrongPasswordFails) {
   EXPECT_FALSE(db.OpenMySql(s.server(), "velvanet", "velvanet", "wrong"));
   EXPECT_FALSE(db.IsOpen());
   EXPECT_FALSE(db.OpenMySql(s.server(), "no_such_db", "velvanet", MariaDbServer::password()));
+}
+
+// A server that reads backslashes literally: quotes are doubled instead, also
+// for a statement escaped while the connection was down and run once it is
+// back, so a value can never end its quotes early.
+TEST(DbOpenTest, ServerWithoutBackslashEscapesGetsQuotesDoubled) {
+  MariaDbServer s;
+  s.AddServerOption("--sql-mode=NO_BACKSLASH_ESCAPES,STRICT_TRANS_TABLES");
+  std::string error;
+  ASSERT_TRUE(s.Start(&error)) << error;
+  CADODataBase db;
+  ASSERT_TRUE(db.OpenMySql(s.server(), "velvanet", "velvanet", MariaDbServer::password()));
+  const std::string tricky = "C:\\x\\', 'injected') -- ";
+  EXPECT_EQ(db.EscapeText("it's"), "it''s");
+  ASSERT_TRUE(db.Execute("insert into NetSource_info (url,alias) values ('" + db.EscapeText(tricky) + "','live')"))
+      << db.GetLastError();
+
+  s.Kill();
+  EXPECT_FALSE(db.Execute("delete from IXOPull"));  // the reopen fails while the server is away
+  const std::string escapedWhileDown = db.EscapeText(tricky);
+  ASSERT_TRUE(s.Restart(&error)) << error;
+  ASSERT_TRUE(db.Execute("insert into NetSource_info (url,alias) values ('" + escapedWhileDown + "','down')"))
+      << db.GetLastError();
+  EXPECT_EQ(Trim(s.Sql("select concat(hex(url), '/', alias) from NetSource_info order by id").output),
+            HexOf(tricky) + "/live\n" + HexOf(tricky) + "/down");
 }
 
 // A server that dies fails every statement promptly; once it is back the

@@ -115,6 +115,7 @@ bool MariaDbServer::Launch(std::string* error) {
                                    "--log-error=" + dir_->file("error.log")};
   if (geteuid() == 0) args.push_back("--user=root");
   for (const char* opt : kServerTuning) args.push_back(opt);
+  for (const std::string& opt : options_) args.push_back(opt);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
