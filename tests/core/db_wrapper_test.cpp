@@ -263,6 +263,29 @@ TEST(DbOpenTest, SetupCreatesTheEmbeddedDatabaseOnce) {
   EXPECT_EQ(rs.GetRecordCount(), 1);
 }
 
+// A set-up step whose schema load fails leaves no database behind, so that the
+// next run makes a whole one instead of keeping a broken one.
+TEST(DbOpenTest, FailedSetupLeavesNoDatabase) {
+  TempDir dir("vvdb");
+  TempDir bin("vvbin");
+  // An sqlite3 that writes part of a file and then fails.
+  const std::string fake = bin.file("sqlite3");
+  ASSERT_EQ(vvtest::Run("printf '#!/bin/sh\\nfor a; do f=$a; done\\necho partial > \"$f\"\\nexit 1\\n' > " +
+                            ShellQuote(fake) + " && chmod +x " + ShellQuote(fake))
+                .status,
+            0);
+  const std::string script = std::string(VV_SOURCE_DIR) + "/scripts/make_db.sh";
+  CommandResult r = vvtest::Run("PATH=" + ShellQuote(bin.path()) + ":$PATH bash " + ShellQuote(script) + " " +
+                                    ShellQuote(dir.path()),
+                                true);
+  EXPECT_NE(r.status, 0) << r.output;
+  EXPECT_EQ(vvtest::Run("ls -A " + ShellQuote(dir.path())).output, "");
+  ASSERT_EQ(vvtest::Run("bash " + ShellQuote(script) + " " + ShellQuote(dir.path()), true).status, 0);
+  CADODataBase db;
+  ASSERT_TRUE(db.OpenAccess(dir.file("velvanet.db")));
+  EXPECT_TRUE(db.Execute("delete from IXOPull"));
+}
+
 TEST(DbOpenTest, GenericOpenReadsBothKindsOfConnectionString) {
   TempDir dir("vvdb");
   vvtest::Run("sqlite3 " + ShellQuote(dir.file("v.db")) + " < " +
