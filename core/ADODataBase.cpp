@@ -88,6 +88,17 @@ bool MariaNoBackslashEscapes(MYSQL* m) {
     return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
 }
 
+// A date-time reads as "%Y-%m-%d %H:%M:%S" whatever its column type: a date
+// at midnight, a time of day on the zero date 1899-12-30, no fractions.
+std::string DateTimeText(enum_field_types type, std::string text) {
+    size_t dot = text.find('.');
+    if (dot != std::string::npos) text.erase(dot);
+    if (type == MYSQL_TYPE_DATE) return text + " 00:00:00";
+    if (type == MYSQL_TYPE_TIME && text.size() == 8 && text[0] != '-' && text.compare(0, 2, "24") < 0)
+        return "1899-12-30 " + text;
+    return text;
+}
+
 DbValue::Kind IntegerKind(int64_t v, bool small) {
     if (v < INT32_MIN || v > INT32_MAX) return DbValue::Int64;
     return small ? DbValue::Int16 : DbValue::Int32;
@@ -436,7 +447,7 @@ bool CADODataBase::RunMariaOnce(const std::string& statement, DbResult* result, 
                         case MYSQL_TYPE_DATE: case MYSQL_TYPE_DATETIME: case MYSQL_TYPE_TIMESTAMP:
                         case MYSQL_TYPE_TIME:
                             v.kind = DbValue::DateTime;
-                            v.s = std::move(text);
+                            v.s = DateTimeText(fields[i].type, std::move(text));
                             break;
                         case MYSQL_TYPE_BIT: case MYSQL_TYPE_GEOMETRY:
                             v.kind = DbValue::Blob;

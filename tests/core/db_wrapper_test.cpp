@@ -114,6 +114,34 @@ TEST_P(DbWrapperTest, FieldConversions) {
   }
 }
 
+// The server's date and time types read as text in one form; the integer
+// getter refuses them.
+TEST(DbOpenTest, DateTimesReadAsOneTextForm) {
+  MariaDbServer& s = SharedMariaDb();
+  ASSERT_TRUE(s.Running());
+  CADODataBase db;
+  ASSERT_TRUE(db.OpenMySql(s.server(), "velvanet", "velvanet", MariaDbServer::password()));
+  const struct {
+    const char* expression;
+    const char* text;
+  } cases[] = {
+      {"cast('2024-02-29 13:45:07' as datetime)", "2024-02-29 13:45:07"},
+      {"cast('2024-02-29 13:45:07.250' as datetime(3))", "2024-02-29 13:45:07"},
+      {"cast('2024-02-29' as date)", "2024-02-29 00:00:00"},
+      {"cast('08:05:09' as time)", "1899-12-30 08:05:09"},
+  };
+  for (const auto& c : cases) {
+    CADORecordset rs(&db);
+    ASSERT_TRUE(rs.Open(std::string("select ") + c.expression + " as v")) << rs.GetLastError();
+    std::string text;
+    EXPECT_TRUE(rs.GetFieldValueString("v", text)) << c.expression;
+    EXPECT_EQ(text, c.text);
+    int i = 5;
+    EXPECT_FALSE(rs.GetFieldValueInt("v", i)) << c.expression;
+    EXPECT_EQ(i, 0);
+  }
+}
+
 TEST_P(DbWrapperTest, StoredColumnOf70000ReadsBackThroughBothGetters) {
   ASSERT_TRUE(db_.Execute("insert into IXOPull (url, vBitRate) values ('u', 70000)"));
   CADORecordset rs(&db_);
