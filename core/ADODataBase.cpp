@@ -449,7 +449,16 @@ bool CADODataBase::RunMariaOnce(const std::string& statement, DbResult* result, 
                             v.kind = DbValue::DateTime;
                             v.s = DateTimeText(fields[i].type, std::move(text));
                             break;
-                        case MYSQL_TYPE_BIT: case MYSQL_TYPE_GEOMETRY:
+                        case MYSQL_TYPE_BIT:
+                            if (fields[i].length == 1) {  // BIT(1), the server's boolean
+                                v.kind = DbValue::Bool;
+                                v.i = text.find_first_not_of('\0') != std::string::npos ? -1 : 0;
+                                break;
+                            }
+                            v.kind = DbValue::Blob;
+                            v.s = std::move(text);
+                            break;
+                        case MYSQL_TYPE_GEOMETRY:
                             v.kind = DbValue::Blob;
                             v.s = std::move(text);
                             break;
@@ -728,7 +737,7 @@ namespace {
 bool ToInt(const DbValue& v, int& value) {
     switch (v.kind) {
         case DbValue::Null: return true;
-        case DbValue::Int16: case DbValue::Int32: value = static_cast<int>(v.i); return true;
+        case DbValue::Int16: case DbValue::Int32: case DbValue::Bool: value = static_cast<int>(v.i); return true;
         default: return false;
     }
 }
@@ -745,7 +754,9 @@ bool ToString(const DbValue& v, std::string& value) {
 bool ToLong(const DbValue& v, long& value) {
     switch (v.kind) {
         case DbValue::Null: return true;
-        case DbValue::Int16: case DbValue::Int32: case DbValue::Int64: value = static_cast<long>(v.i); return true;
+        case DbValue::Int16: case DbValue::Int32: case DbValue::Int64: case DbValue::Bool:
+            value = static_cast<long>(v.i);
+            return true;
         default: return false;
     }
 }

@@ -20,7 +20,8 @@ struct st_mysql;
 
 // One cell of a fetched row, typed as the provider handed it back.
 struct DbValue {
-    enum Kind { Null, Int16, Int32, Int64, Double, Text, DateTime, Blob };
+    // Bool holds -1 for true and 0 for false, as a database boolean reads.
+    enum Kind { Null, Int16, Int32, Int64, Bool, Double, Text, DateTime, Blob };
     Kind kind = Null;
     int64_t i = 0;
     double d = 0.0;

@@ -114,9 +114,9 @@ TEST_P(DbWrapperTest, FieldConversions) {
   }
 }
 
-// The server's date and time types read as text in one form; the integer
-// getter refuses them.
-TEST(DbOpenTest, DateTimesReadAsOneTextForm) {
+// The server's date and time types read as text in one form, which the
+// integer getter refuses; its boolean reads as a database boolean.
+TEST(DbOpenTest, DateTimesAndBooleansOfTheServer) {
   MariaDbServer& s = SharedMariaDb();
   ASSERT_TRUE(s.Running());
   CADODataBase db;
@@ -140,6 +140,21 @@ TEST(DbOpenTest, DateTimesReadAsOneTextForm) {
     EXPECT_FALSE(rs.GetFieldValueInt("v", i)) << c.expression;
     EXPECT_EQ(i, 0);
   }
+  // The server's boolean, BIT(1): -1 for true, 0 for false, and no text.
+  ASSERT_EQ(s.Sql("drop table if exists flags; create table flags (f bit(1)); insert into flags values (1), (0)").status,
+            0);
+  CADORecordset rs(&db);
+  ASSERT_TRUE(rs.Open("select f from flags"));
+  for (int want : {-1, 0}) {
+    int v = 7;
+    EXPECT_TRUE(rs.GetFieldValueInt("f", v));
+    EXPECT_EQ(v, want);
+    std::string text = "x";
+    EXPECT_FALSE(rs.GetFieldValueString("f", text));
+    EXPECT_EQ(text, "");
+    rs.MoveNext();
+  }
+  s.Sql("drop table flags");
 }
 
 TEST_P(DbWrapperTest, StoredColumnOf70000ReadsBackThroughBothGetters) {
