@@ -82,6 +82,23 @@ void SplitServer(const std::string& server, std::string& host, unsigned int& por
     host = server;
 }
 
+bool MariaNoBackslashEscapes(MYSQL* m) {
+    unsigned int status = 0;
+    if (mariadb_get_infov(m, MARIADB_CONNECTION_SERVER_STATUS, &status) != 0) return false;
+    return (status & SERVER_STATUS_NO_BACKSLASH_ESCAPES) != 0;
+}
+
+// A date-time reads as "%Y-%m-%d %H:%M:%S" whatever its column type: a date
+// at midnight, a time of day on the zero date 1899-12-30, no fractions.
+std::string DateTimeText(enum_field_types type, std::string text) {
+    size_t dot = text.find('.');
+    if (dot != std::string::npos) text.erase(dot);
+    if (type == MYSQL_TYPE_DATE) return text + " 00:00:00";
+    if (type == MYSQL_TYPE_TIME && text.size() == 8 && text[0] != '-' && text.compare(0, 2, "24") < 0)
+        return "1899-12-30 " + text;
+    return text;
+}
+
 DbValue::Kind IntegerKind(int64_t v, bool small) {
     if (v < INT32_MIN || v > INT32_MAX) return DbValue::Int64;
     return small ? DbValue::Int16 : DbValue::Int32;
@@ -185,6 +202,7 @@ bool CADODataBase::OpenMariaLocked() {
         return false;
     }
     mysql_ = m;
+    noBackslashEscapes_ = MariaNoBackslashEscapes(m);
     return true;
 }
 
@@ -254,9 +272,17 @@ std::string CADODataBase::EscapeText(const std::string& text) {
         std::string out(text.size() * 2 + 1, '\0');
         unsigned long n;
         if (mysql_) {
+            noBackslashEscapes_ = MariaNoBackslashEscapes(mysql_);
             n = mysql_real_escape_string(mysql_, &out[0], text.data(), text.size());
+        } else if (noBackslashEscapes_) {
+            // Without a live handle, escape as the server last read texts: a
+            // backslash is an ordinary character there, only a quote is special.
+            n = 0;
+            for (char c : text) {
+                out[n++] = c;
+                if (c == '\'') out[n++] = '\'';
+            }
         } else {
-            // Without a live handle, escape as the server's default mode reads it.
             n = 0;
             for (char c : text) {
                 switch (c) {
@@ -421,9 +447,18 @@ bool CADODataBase::RunMariaOnce(const std::string& statement, DbResult* result, 
                         case MYSQL_TYPE_DATE: case MYSQL_TYPE_DATETIME: case MYSQL_TYPE_TIMESTAMP:
                         case MYSQL_TYPE_TIME:
                             v.kind = DbValue::DateTime;
+                            v.s = DateTimeText(fields[i].type, std::move(text));
+                            break;
+                        case MYSQL_TYPE_BIT:
+                            if (fields[i].length == 1) {  // BIT(1), the server's boolean
+                                v.kind = DbValue::Bool;
+                                v.i = text.find_first_not_of('\0') != std::string::npos ? -1 : 0;
+                                break;
+                            }
+                            v.kind = DbValue::Blob;
                             v.s = std::move(text);
                             break;
-                        case MYSQL_TYPE_BIT: case MYSQL_TYPE_GEOMETRY:
+                        case MYSQL_TYPE_GEOMETRY:
                             v.kind = DbValue::Blob;
                             v.s = std::move(text);
                             break;
@@ -702,7 +737,7 @@ namespace {
 bool ToInt(const DbValue& v, int& value) {
     switch (v.kind) {
         case DbValue::Null: return true;
-        case DbValue::Int16: case DbValue::Int32: value = static_cast<int>(v.i); return true;
+        case DbValue::Int16: case DbValue::Int32: case DbValue::Bool: value = static_cast<int>(v.i); return true;
         default: return false;
     }
 }
@@ -719,7 +754,9 @@ bool ToString(const DbValue& v, std::string& value) {
 bool ToLong(const DbValue& v, long& value) {
     switch (v.kind) {
         case DbValue::Null: return true;
-        case DbValue::Int16: case DbValue::Int32: case DbValue::Int64: value = static_cast<long>(v.i); return true;
+        case DbValue::Int16: case DbValue::Int32: case DbValue::Int64: case DbValue::Bool:
+            value = static_cast<long>(v.i);
+            return true;
         default: return false;
     }
 }

@@ -20,7 +20,8 @@ struct st_mysql;
 
 // One cell of a fetched row, typed as the provider handed it back.
 struct DbValue {
-    enum Kind { Null, Int16, Int32, Int64, Double, Text, DateTime, Blob };
+    // Bool holds -1 for true and 0 for false, as a database boolean reads.
+    enum Kind { Null, Int16, Int32, Int64, Bool, Double, Text, DateTime, Blob };
     Kind kind = Null;
     int64_t i = 0;
     double d = 0.0;
@@ -101,6 +102,9 @@ private:
     std::string host_, socket_, database_, user_, password_;
     unsigned int port_ = 0;
     bool outage_ = false;  // the server connection broke and is not back yet
+    // The server reads backslashes literally (sql_mode NO_BACKSLASH_ESCAPES),
+    // as last seen on a live connection; escaping follows it while none is open.
+    bool noBackslashEscapes_ = false;
     std::string connectionString_;
     std::string lastError_;
 };

@@ -1,5 +1,5 @@
 -- Velvanet tables for a MariaDB (or MySQL) server. Load into an existing,
--- empty database; see README-db.md.
+-- empty database; README.md (Database) says how.
 --
 -- Ids of the six source and task tables share one key space in the program,
 -- and Ixo pull ids must never equal one of them, so every table draws its ids

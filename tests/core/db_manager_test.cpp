@@ -1,5 +1,7 @@
 // CDatabaseManager on both backends: maps, sources, tasks and Ixo pulls.
 #include <algorithm>
+#include <iterator>
+#include <cstdarg>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -691,6 +693,349 @@ TEST_P(DbManagerTest, CollidingIdsOfAnOldDatabaseAreLogged) {
   EXPECT_NE(log.find("IXOPull"), std::string::npos) << log;
   UrlSourceInfo r;
   EXPECT_TRUE(fresh.GetNetSource(r, 1));
+}
+
+
+std::string F(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string F(const char* format, ...) {
+  char buf[2048];
+  va_list ap;
+  va_start(ap, format);
+  std::vsnprintf(buf, sizeof(buf), format, ap);
+  va_end(ap);
+  return buf;
+}
+
+// What the server received, byte for byte, from our connection: every
+// operation sends its statement exactly as written below (tabs and double
+// blanks included), with ordinary values unchanged and a quote escaped.
+TEST(DbStatementTest, EveryOperationSendsItsStatementTextExactly) {
+  MariaDbServer& s = SharedMariaDb();
+  ASSERT_TRUE(s.Running()) << s.ErrorLog();
+  std::string error;
+  ASSERT_TRUE(s.ResetSchema(&error)) << error;
+  ASSERT_EQ(s.Sql("SET GLOBAL log_output='TABLE'; SET GLOBAL general_log=1").status, 0);
+  CADODataBase db;
+  ASSERT_TRUE(db.OpenMySql(s.server(), MariaDbServer::database(), MariaDbServer::user(), MariaDbServer::password()));
+  CDatabaseManager m;
+  m.SetDatabase(&db);
+  ASSERT_EQ(s.Sql("TRUNCATE TABLE mysql.general_log").status, 0);
+
+  std::vector<std::string> want;
+  // Sources, one of each kind.
+  DeviceSourceInfo d;
+  d.alias = "cam";
+  d.url = "video=cam";
+  d.status = 1;
+  d.use_video = 1;
+  d.videoName = "Cam";
+  d.width = 640;
+  d.height = 480;
+  d.gop = 50;
+  d.bps = 800000;
+  d.frameRate = 25;
+  d.use_audio = 1;
+  d.audioName = "Mic";
+  d.audio_line = "线路";
+  d.audio_volumn = 80;
+  d.sampleRate = "44100";
+  d.audio_br = 64000;
+  d.audio_stereo = 1;
+  int dev = 0;
+  ASSERT_TRUE(m.InsertDeviceSource(d, dev)) << db.GetLastError();
+  want.push_back(
+      "insert into DeviceSource_info (alias,url,status, \t\t\t\t  use_video, videoName,width, height,gop,bps,frameRate,"
+      "\t\t\t\t  use_audio,audioName,audio_line,audio_volumn,sampleRate, audio_br,audio_stereo)\t\t\t\t  values "
+      "('cam','video=cam',1,1,'Cam',640,480,50,800000,25,1,'Mic','线路',80,'44100',64000,1)");
+  ASSERT_TRUE(m.GetDeviceSource(d, dev));
+  want.push_back(F("select * from DeviceSource_info where id = %d", dev));
+  std::deque<DeviceSourceInfo*> devices;
+  m.GetAllDeviceSources(devices);
+  FreeAll(devices);
+  want.push_back("select * from DeviceSource_info");
+  d.live_url = "rtmp://l/d";
+  ASSERT_TRUE(m.UpdateDeviceSource(d, dev));
+  want.push_back(F("UPDATE DeviceSource_info set\t\t\t\t  alias='cam',url='video=cam',status=1,live_url='rtmp://l/d',"
+                   "\t\t\t\t  use_video=1,videoName='Cam',width=640, height=480,gop=50,bps=800000,frameRate=25,"
+                   "\t\t\t\t  use_audio=1,audioName='Mic',audio_line='线路',audio_volumn=80,sampleRate='44100',"
+                   "audio_br=64000,audio_stereo=1\t\t\t\t  where id=%d",
+                   dev));
+  bool found = false;
+  ASSERT_TRUE(m.FindDeviceSourceByUrl("video=cam", found));
+  want.push_back("select * from DeviceSource_info where url = 'video=cam'");
+
+  SubStreamInfo sub;
+  sub.alias = "low";
+  sub.url = "rtsp://in";
+  sub.useVideo = true;
+  sub.vFormat = "H264";
+  sub.vColor = "YUVJ420P";
+  sub.width = 320;
+  sub.height = 240;
+  sub.frameRate = 15;
+  sub.gop = 30;
+  sub.vBitRate = 70000;
+  sub.useAudio = false;
+  sub.aFormat = "AAC";
+  sub.sampleRate = "22050";
+  sub.aBitRate = 32000;
+  sub.aChannel = 1;
+  sub.status = 0;
+  int subId = 0;
+  ASSERT_TRUE(m.InsertSubStream(sub, subId));
+  want.push_back(
+      "insert into SubStream_info (alias,url, useVideo, vFormat,vColor, width,height,frameRate,gop,vBitRate,useAudio,"
+      "aFormat,sampleRate,aBitRate, aChannel,status) values "
+      "('low','rtsp://in',1,'H264','YUVJ420P',320,240,15,30,70000,0,'AAC','22050',32000,1,0)");
+  std::deque<SubStreamInfo*> subs;
+  m.GetSubStreamByUrl(subs, "rtsp://in");
+  FreeAll(subs);
+  want.push_back("select * from SubStream_info where url = 'rtsp://in'");
+  ASSERT_TRUE(m.GetSubStream(sub, subId));
+  want.push_back(F("select * from SubStream_info where id = %d", subId));
+  sub.live_url = "rtmp://l/s";
+  sub.status = 1;
+  ASSERT_TRUE(m.UpdateSubStream(sub, subId));
+  want.push_back(F("UPDATE SubStream_info set\t\t\t\t  status=1,live_url='rtmp://l/s',alias='low',url='rtsp://in',"
+                   "\t\t\t\t  useVideo=1,vFormat='H264',vColor='YUVJ420P', width=320, height = 240,frameRate = 15,"
+                   "gop = 30,vBitRate = 70000,\t\t\t\t  useAudio=0, aFormat='AAC', sampleRate='22050', aBitRate=32000, "
+                   "aChannel=1\t\t\t\t  where id=%d",
+                   subId));
+
+  UrlSourceInfo u;
+  u.url = "rtmp://in/net";
+  u.alias = "net";
+  int net = 0;
+  ASSERT_TRUE(m.InsertNetSource(u, net));
+  want.push_back("insert into NetSource_info (url,alias) values ('rtmp://in/net','net')");
+  u.alias = "O'Neil";
+  ASSERT_TRUE(m.UpdateNetSource(u, net));
+  want.push_back(F("update NetSource_info set alias='O\\'Neil',url='rtmp://in/net' where id=%d", net));
+  std::deque<UrlSourceInfo*> urls;
+  m.GetAllNetSources(urls);
+  FreeAll(urls);
+  want.push_back("select * from NetSource_info");
+  ASSERT_TRUE(m.GetNetSource(u, net));
+  want.push_back(F("select * from NetSource_info where id = %d", net));
+  ASSERT_TRUE(m.FindNetSourceByUrl("rtmp://in/net", found));
+  want.push_back("select * from NetSource_info where url='rtmp://in/net'");
+
+  u.url = "/media/a.flv";
+  u.alias = "file";
+  int file = 0;
+  ASSERT_TRUE(m.InsertFileSource(u, file));
+  want.push_back("insert into FileSource_info (url,alias) values ('/media/a.flv','file')");
+  ASSERT_TRUE(m.UpdateFileSource(u, file));
+  want.push_back(F("update FileSource_info set url='/media/a.flv',alias='file' where id=%d", file));
+  m.GetAllFileSources(urls);
+  FreeAll(urls);
+  want.push_back("select * from FileSource_info");
+  ASSERT_TRUE(m.GetFileSource(u, file));
+  want.push_back(F("select * from FileSource_info where id = %d", file));
+  ASSERT_TRUE(m.FindFileSourceByUrl("/media/a.flv", found));
+  want.push_back("select * from FileSource_info where url = '/media/a.flv'");
+
+  struct Source {
+    LiveSourceType type;
+    int id;
+    const char* table;
+  };
+  const Source sources[] = {{LIVE_TYPE_DEVICE, dev, "DeviceSource_info"},
+                            {LIVE_TYPE_NET, net, "NetSource_info"},
+                            {LIVE_TYPE_FILE, file, "FileSource_info"},
+                            {LIVE_TYPE_SUBSTREAM, subId, "SubStream_info"}};
+  for (const Source& src : sources) {
+    LiveStatusInfo ls;
+    ls.id = src.id;
+    ls.type = src.type;
+    ls.live_url = "rtmp://l/x";
+    ls.status = 1;
+    ASSERT_TRUE(m.UpdateLiveStatus(ls));
+    want.push_back(F("UPDATE %s set live_url='rtmp://l/x',status=1  where id=%d", src.table, src.id));
+  }
+  LiveStatusInfo none;
+  EXPECT_FALSE(m.UpdateLiveStatus(none));  // no table: nothing reaches the server
+
+  // Tasks on each kind of source, read back joined with it.
+  std::vector<int> forwards, records;
+  for (const Source& src : sources) {
+    ForwardTaskInfo f;
+    f.forward_url = "rtmp://out/a";
+    f.live_id = src.id;
+    f.buffer_enabled = 1;
+    f.buffer_time = 30;
+    f.buffer_type = 1;
+    f.slice_seconds = 10;
+    f.status = 0;
+    int fwd = 0;
+    ASSERT_TRUE(m.InsertForwardTask(f, fwd, src.type));
+    forwards.push_back(fwd);
+    want.push_back(F("insert into forward_task (forward_url, live_id, buffer_enabled,buffer_time,buffer_type,"
+                     "slice_seconds,status ) values ('rtmp://out/a', %d, 1, 30, 1, 10,0)",
+                     src.id));
+    ASSERT_TRUE(m.GetForwardTaskWithSource(f, fwd));
+    want.push_back(F("select * from forward_task where id = %d", fwd));
+    want.push_back(F("select * from forward_task, %s where forward_task.id = %d and forward_task.live_id = %s.id",
+                     src.table, fwd, src.table));
+    std::deque<ForwardTaskInfo*> fl;
+    ASSERT_TRUE(m.GetForwardTasksOfLive(fl, src.id, src.type));
+    FreeAll(fl);
+    want.push_back(F("select * from forward_task, %s where forward_task.live_id = %s.id and live_id=%d", src.table,
+                     src.table, src.id));
+
+    RecordTaskInfo r;
+    r.name = "news";
+    r.fileType = 1;
+    r.recordType = 0;
+    r.saveFolder = "/rec";
+    r.startTime = "19:00:00";
+    r.endTime = "19:30:00";
+    r.days_of_week = "1;2;3;4;5";
+    r.fileMod = 1;
+    r.direMod = 0;
+    r.live_id = src.id;
+    r.status = 0;
+    int rec = 0;
+    ASSERT_TRUE(m.InsertRecordTask(r, rec, src.type));
+    records.push_back(rec);
+    want.push_back(F("insert into record_task (name,fileType, recordType, saveFolder, startTime, endTime, "
+                     "days_of_week,fileMod,direMod, live_id,status) values ('news',1, 0, '/rec', '19:00:00', "
+                     "'19:30:00', '1;2;3;4;5', 1,0,%d,0)",
+                     src.id));
+    ASSERT_TRUE(m.GetRecordTaskWithSource(r, rec));
+    want.push_back(F("select * from record_task where id = %d", rec));
+    want.push_back(F("select * from record_task, %s where record_task.id = %d and record_task.live_id = %s.id",
+                     src.table, rec, src.table));
+    std::deque<RecordTaskInfo*> rl;
+    ASSERT_TRUE(m.GetRecordTasksOfLive(rl, src.id, src.type));
+    FreeAll(rl);
+    want.push_back(F("select * from record_task, %s where record_task.live_id = %s.id and live_id=%d", src.table,
+                     src.table, src.id));
+    ASSERT_TRUE(m.GetScheduledRecordTasks(rl, src.type));
+    FreeAll(rl);
+    want.push_back(F("select * from record_task, %s where record_task.recordType= 0 and record_task.live_id = %s.id",
+                     src.table, src.table));
+  }
+  std::deque<ForwardTaskInfo*> fl;
+  ASSERT_TRUE(m.GetForwardTasksOfLive(fl, net, LIVE_TYPE_NONE));
+  FreeAll(fl);
+  want.push_back(F("select * from forward_task where live_id=%d", net));
+  std::deque<RecordTaskInfo*> rl;
+  ASSERT_TRUE(m.GetRecordTasksOfLive(rl, net, LIVE_TYPE_NONE));
+  FreeAll(rl);
+  want.push_back(F("select * from record_task where live_id=%d", net));
+
+  ForwardTaskInfo f;
+  f.live_id = net;
+  f.forward_url = "rtmp://out/a";
+  ASSERT_TRUE(m.FindForwardTask(f, found));
+  want.push_back(F("select * from forward_task where live_id = %d and forward_url = 'rtmp://out/a'", net));
+  f.forward_url = "rtmp://out/b";
+  f.buffer_enabled = 0;
+  f.buffer_time = 5;
+  f.buffer_type = 0;
+  f.slice_seconds = 2;
+  f.status = 1;
+  ASSERT_TRUE(m.UpdateForwardTask(f, forwards[1]));
+  want.push_back(F("Update forward_task set forward_url='rtmp://out/b', buffer_enabled =0, buffer_time=5 ,"
+                   "buffer_type=0, slice_seconds=2,status = 1 where id = %d",
+                   forwards[1]));
+  ASSERT_TRUE(m.GetForwardTask(f, forwards[1]));
+  want.push_back(F("select * from forward_task where id = %d", forwards[1]));
+  int liveId = 0;
+  ASSERT_TRUE(m.GetForwardTaskLiveId(forwards[1], liveId));
+  want.push_back(F("select * from forward_task where id = %d", forwards[1]));
+  m.SetAllForwardTasksStatus();
+  want.push_back("UPDATE forward_task set status=1");
+
+  RecordTaskInfo r;
+  r.live_id = net;
+  r.fileType = 1;
+  r.saveFolder = "/rec";
+  ASSERT_TRUE(m.FindRecordTask(r, found));
+  want.push_back(F("select * from record_task where (live_id=%d and fileType=1 and saveFolder='/rec')", net));
+  r.name = "late";
+  r.recordType = 1;
+  r.startTime = "22:00:00";
+  r.endTime = "23:00:00";
+  r.days_of_week = "6;7";
+  r.fileMod = 0;
+  r.direMod = 1;
+  r.status = 1;
+  ASSERT_TRUE(m.UpdateRecordTask(r, records[1]));
+  want.push_back(F("Update record_task set name='late',fileType = 1, recordType=1, saveFolder='/rec', "
+                   "startTime='22:00:00', endTime='23:00:00', days_of_week = '6;7',fileMod = 0,direMod=1,"
+                   "live_id=%d,status=1 where id = %d",
+                   net, records[1]));
+  ASSERT_TRUE(m.GetRecordTask(r, records[1]));
+  want.push_back(F("select * from record_task where id = %d", records[1]));
+  ASSERT_TRUE(m.GetRecordTaskLiveId(records[1], liveId));
+  want.push_back(F("select * from record_task where id = %d", records[1]));
+  ASSERT_TRUE(m.UpdateTaskStatus(forwards[0], 1, 0));
+  want.push_back(F("UPDATE forward_task set status=0  where id=%d", forwards[0]));
+  ASSERT_TRUE(m.UpdateTaskStatus(records[0], 2, 1));
+  want.push_back(F("UPDATE record_task set status=1  where id=%d", records[0]));
+  EXPECT_FALSE(m.UpdateTaskStatus(records[0], 3, 1));
+
+  IxoPullInfo p;
+  p.url = "rtmp://in/pull";
+  p.listenPort = 1000;
+  p.videoTransfer = true;
+  p.vFormat = "H264";
+  p.vColor = "YUVJ420P";
+  p.width = 640;
+  p.height = 360;
+  p.frameRate = 25;
+  p.gop = 50;
+  p.vBitRate = 500000;
+  p.audioTransfer = true;
+  p.aFormat = "AAC";
+  p.sampleRate = "44100";
+  p.aBitRate = 64000;
+  p.aChannel = 2;
+  int pull = 0;
+  ASSERT_TRUE(m.InsertIxoPull(p, pull));
+  want.push_back(
+      "insert into IXOPull (url,listenPort, videoTransfer, vFormat,vColor, width,height,frameRate,gop,vBitRate,"
+      "audioTransfer,aFormat,sampleRate,aBitRate, aChannel)\t\t\t\t  values "
+      "('rtmp://in/pull',1000,1,'H264','YUVJ420P',640,360,25,50,500000,1,'AAC','44100',64000,2)");
+  ASSERT_TRUE(m.GetIxoPull(p, pull));
+  want.push_back(F("select * from IXOPull where id = %d", pull));
+  ASSERT_TRUE(m.DeleteIxoPull(pull));
+  want.push_back(F("delete from IXOPull where id = %d", pull));
+  m.DeleteAllIxoPull();
+  want.push_back("delete from IXOPull");
+
+  ASSERT_TRUE(m.DeleteForwardTask(forwards[0]));
+  want.push_back(F("delete from forward_task where id = %d", forwards[0]));
+  ASSERT_TRUE(m.DeleteRecordTask(records[0]));
+  want.push_back(F("delete from record_task where id = %d", records[0]));
+  for (const Source& src : sources) {
+    ASSERT_TRUE(m.DeleteLiveItem(src.id, src.type));
+    want.push_back(F("delete from %s where id = %d", src.table, src.id));
+  }
+  EXPECT_FALSE(m.DeleteLiveItem(dev, LIVE_TYPE_NONE));
+
+  // The log as hex, so that tabs and line breaks survive the client.
+  CommandResult log = s.Sql(
+      "select hex(argument) from mysql.general_log where command_type='Query' and user_host like 'velvanet[%'");
+  ASSERT_EQ(log.status, 0) << log.output;
+  s.Sql("SET GLOBAL general_log=0");
+  std::vector<std::string> got;
+  std::istringstream lines(log.output);
+  for (std::string line; std::getline(lines, line);) {
+    std::string text;
+    for (size_t i = 0; i + 1 < line.size(); i += 2) text += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    got.push_back(text);
+  }
+  std::sort(want.begin(), want.end());
+  std::sort(got.begin(), got.end());
+  std::vector<std::string> missing, unexpected;
+  std::set_difference(want.begin(), want.end(), got.begin(), got.end(), std::back_inserter(missing));
+  std::set_difference(got.begin(), got.end(), want.begin(), want.end(), std::back_inserter(unexpected));
+  EXPECT_TRUE(missing.empty()) << testing::PrintToString(missing);
+  EXPECT_TRUE(unexpected.empty()) << testing::PrintToString(unexpected);
+  EXPECT_EQ(got.size(), want.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DbManagerTest, testing::Values(DbKind::SQLite, DbKind::MariaDB), DbKindName);

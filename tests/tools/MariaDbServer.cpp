@@ -115,6 +115,7 @@ bool MariaDbServer::Launch(std::string* error) {
                                    "--log-error=" + dir_->file("error.log")};
   if (geteuid() == 0) args.push_back("--user=root");
   for (const char* opt : kServerTuning) args.push_back(opt);
+  for (const std::string& opt : options_) args.push_back(opt);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(&a[0]);
   argv.push_back(nullptr);
@@ -147,6 +148,8 @@ bool MariaDbServer::Launch(std::string* error) {
 }
 
 bool MariaDbServer::WaitReady(std::string* error) {
+  // Generous: several servers may be starting at once on a loaded machine,
+  // and a server that exits is noticed at once anyway.
   bool exited = false;
   bool ready = WaitFor(
       [&] {
@@ -157,7 +160,7 @@ bool MariaDbServer::WaitReady(std::string* error) {
         }
         return Run(Client(socket_) + " -N -e 'select 1' </dev/null 2>/dev/null").status == 0;
       },
-      std::chrono::seconds(30), std::chrono::milliseconds(50));
+      std::chrono::seconds(90), std::chrono::milliseconds(50));
   if (exited || !ready) {
     if (!exited) {
       kill(pid_, SIGKILL);

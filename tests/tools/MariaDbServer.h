@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/tools/TestUtil.h"
 
@@ -19,6 +20,9 @@ class MariaDbServer {
   MariaDbServer(const MariaDbServer&) = delete;
   MariaDbServer& operator=(const MariaDbServer&) = delete;
 
+  // An extra mariadbd option (for example "--sql-mode=..."), given before
+  // Start and kept for every restart.
+  void AddServerOption(const std::string& option) { options_.push_back(option); }
   // Creates the data folder, starts the server and loads the schema. On
   // failure error holds what went wrong (with the server's log).
   bool Start(std::string* error);
@@ -51,6 +55,7 @@ class MariaDbServer {
   void WaitExit(int seconds);
 
   std::unique_ptr<TempDir> dir_;
+  std::vector<std::string> options_;
   std::string data_, socket_, tmp_;
   int port_ = 0;
   pid_t pid_ = -1;
