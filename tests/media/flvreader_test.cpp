@@ -460,6 +460,21 @@ TEST(FlvReader, HostileTagHeaders) {
   }
 }
 
+TEST(FlvReader, LongRunOfScriptTagsIsSkippedWithoutDeepCalls) {
+  // With synthesised metadata the file's script tags are passed over; a
+  // file of little else must not need a call per tag.
+  vvtest::TempDir dir("vv-flvreader");
+  std::vector<TagSpec> tags(300000, TagSpec{18, 0, {0x05}});
+  tags.push_back({9, 40, AvcBody(true, 1, 0, 8)});
+  std::string path = dir.file("scripts.flv");
+  ASSERT_TRUE(flvtest::WriteFileBytes(path, BuildFlv(tags)));
+  std::vector<ReadTag> got = ReadAll(path, true);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].type, 18);
+  EXPECT_EQ(got[1].type, 9);
+  EXPECT_EQ(got[1].timestamp, 40u);
+}
+
 TEST(FlvReader, PositionsPastFourGigabytes) {
   vvtest::TempDir dir("vv-flvreader");
   std::string path = dir.file("big.flv");
