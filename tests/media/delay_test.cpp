@@ -399,6 +399,48 @@ TEST_F(DelayTest, RestartedTimestampsLetOlderPacketsLeaveAtOnce) {
   }
 }
 
+TEST_F(DelayTest, StoppingWhileSlicesAreWrittenLeavesWholeSliceFiles) {
+  const int id = 38;
+  auto out = Publish(id, "stop", 30, 1, 1);
+  IoBuffer videoHeader;
+  for (uint8_t b : {0x17, 0x00, 0x00, 0x00, 0x00, 0x01, 0x42}) videoHeader.WriteUInt8(b);
+  videoHeader.SetType(9);
+  out->SetVideoHeader(&videoHeader);
+  // 120 s of stream at once: the writer is still turning it into slices
+  // when the output stops.
+  std::vector<uint8_t> body(8000, 0x55);
+  for (int i = 0; i < 3000; ++i) {
+    IoBuffer p;
+    p.WriteUInt8(i % 25 == 0 ? 0x17 : 0x27);
+    p.Write(body.data(), static_cast<int>(body.size()));
+    p.SetType(9);
+    p.SetTimestamp(40 * i);
+    out->PushPacket(&p);
+  }
+  ASSERT_TRUE(vvtest::WaitFor([&] { return !out->CheckStatus()->sliceList.empty(); }, 5s));
+  out.reset();
+  // Every slice on disk ends with a whole tag and its PreviousTagSize.
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(SliceFolder(id))) {
+    SCOPED_TRACE(entry.path().string());
+    ++files;
+    int64_t size = static_cast<int64_t>(std::filesystem::file_size(entry.path()));
+    FLVReader reader(entry.path().string(), false);
+    int64_t end = 13;
+    int tags = 0;
+    for (;;) {
+      int64_t position = reader.GetPosition();
+      std::unique_ptr<Tag> t(reader.ReadNextTag());
+      if (!t) break;
+      ++tags;
+      end = position + 15 + t->GetDataSize() + 4;
+    }
+    EXPECT_GE(tags, 1);  // at least the sequence header the slice starts with
+    EXPECT_EQ(end, size);
+  }
+  EXPECT_GE(files, 1);
+}
+
 TEST_F(DelayTest, SlicesSurviveAnEndOfStreamAFullDiskAndARemovedFolder) {
   const int id = 33;
   Feeder feed(MakeSource(dir.path(), 16.0));
