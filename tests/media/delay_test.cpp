@@ -399,6 +399,22 @@ TEST_F(DelayTest, RestartedTimestampsLetOlderPacketsLeaveAtOnce) {
   }
 }
 
+TEST_F(DelayTest, FileTypeWithoutDelayTimeRunsOnlyThePump) {
+  Feeder feed(MakeSource(dir.path(), 1.0));
+  ASSERT_TRUE(feed.videoHeader && feed.audioHeader);
+  auto out = Publish(39, "zero", 0, 1, 10);
+  feed.SetHeaders(*out);
+  for (int i = 0; i < 3; ++i) {
+    std::unique_ptr<IoBuffer> p(FromTag(*feed.frames[i], 40 * i));
+    out->PushPacket(p.get());
+  }
+  // Without delay a packet leaves as soon as a later one has come.
+  ASSERT_TRUE(vvtest::WaitFor([&] { return out->QueueSize() == 1; }, 5s)) << out->QueueSize();
+  EXPECT_EQ(out->GetState(), kTaskRunning);
+  EXPECT_TRUE(out->CheckStatus()->sliceList.empty());
+  EXPECT_FALSE(std::filesystem::exists(SliceFolder(39)));
+}
+
 TEST_F(DelayTest, StoppingWhileSlicesAreWrittenLeavesWholeSliceFiles) {
   const int id = 38;
   auto out = Publish(id, "stop", 30, 1, 1);
