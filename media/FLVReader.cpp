@@ -260,18 +260,19 @@ Tag* FLVReader::ReadNextTag() {
       SeekTo(fileSize);
       return nullptr;
     }
+    if (!metaSent && synthesizeMetaData) {
+      // The made-up metadata stands in front of the first tag, whole or not.
+      delete tag;
+      SeekTo(position);  // the tag is read again by the next call
+      GetKeyFrameMeta();
+      return MakeMetaDataTag();
+    }
     int64_t bodyEnd = position + kTagHeaderBytes + tag->GetDataSize();
     if (bodyEnd > fileSize) {
       // The tag's data runs past the end: this is the end of the file.
       delete tag;
       SeekTo(fileSize);
       return nullptr;
-    }
-    if (!metaSent && synthesizeMetaData) {
-      delete tag;
-      SeekTo(position);  // the tag is read again by the next call
-      GetKeyFrameMeta();
-      return MakeMetaDataTag();
     }
     IoBuffer* body = new IoBuffer(static_cast<int>(std::max<uint32_t>(tag->GetDataSize(), 1)));
     if (!ReadWindowBytes(body, tag->GetDataSize())) {
@@ -348,11 +349,12 @@ KeyFrameMeta* FLVReader::ScanIndex() {
     uint32_t timestamp = tag->GetTimestamp();
     delete tag;
     int64_t next = position + kTagHeaderBytes + dataSize;
-    if (next > GetTotalBytes()) {
-      // A tag cut off by the end of the file is not part of it.
+    if (next >= GetTotalBytes()) {
       LogError("FLVReader: New position exceeds limit. newPosition=%lld, GetTotalBytes()=%lld",
                static_cast<long long>(next), static_cast<long long>(GetTotalBytes()));
-      break;
+      // A tag cut off by the end of the file is not part of it; one that
+      // ends exactly there is the last one.
+      if (next > GetTotalBytes()) break;
     }
     lastTimestamp = timestamp;
     if (type == 9) {
@@ -376,6 +378,7 @@ KeyFrameMeta* FLVReader::ScanIndex() {
         audioTimes.push_back(timestamp);
       }
     }
+    if (next >= GetTotalBytes()) break;
     SeekTo(next);
   }
   SeekTo(remembered);
