@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <thread>
@@ -270,9 +269,10 @@ TEST_F(ManagerTest, StopsAlwaysReachTheOutput) {
   int again = AddRecordTask(live, out.path(), 1);
   Post(again, TASK_RECORD, true);
   Post(again, TASK_RECORD, false);
-  std::this_thread::sleep_for(2500ms);  // two passes of the request thread
+  // Once nothing is pending every request was handled, the stop last.
+  EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 10s));
   EXPECT_EQ(StateOf(again, TASK_RECORD), 0);
-  EXPECT_FALSE(Manager().HasPendingRequests());
+  EXPECT_TRUE(WaitFor([] { return Manager().SourceCount() == 0; }, 8s));
   // A start whose row is missing stays pending (retried, not spun on).
   Post(599999990, TASK_RECORD, true);
   std::this_thread::sleep_for(1500ms);
@@ -344,23 +344,29 @@ TEST_F(ManagerTest, ScheduleFollowsItsClock) {
   hour = 9;  // 09:59:59, past the window
   EXPECT_TRUE(WaitState(task, TASK_RECORD, false));
   EXPECT_EQ(status(), 0);
-  // Started by hand outside its window, it is stopped by the next pass. The
-  // pass may come moments after the start, so the start is seen by the file
-  // it opens rather than by a running state that may last only a moment.
-  auto files = [&] {
-    std::error_code ec;
-    size_t n = 0;
-    for (std::filesystem::directory_iterator it(out.path(), ec), end; !ec && it != end; it.increment(ec)) ++n;
-    return n;
-  };
-  size_t before = files();
+  // Started by hand outside its window (the console marks the row first), it
+  // is stopped by a later pass. The start may last only a moment, so what is
+  // watched is the row: only a pass that saw the recording running and
+  // stopped it sets its status back to 0.
+  ASSERT_TRUE(CDatabaseManager::Instance().UpdateTaskStatus(task, TASK_RECORD, 1));
   Post(task, TASK_RECORD, true);
-  EXPECT_TRUE(WaitFor([&] { return files() > before; }, 8s));
+  EXPECT_TRUE(WaitFor([&] { return status() == 0; }, 15s));
+  EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 8s));
   EXPECT_TRUE(WaitState(task, TASK_RECORD, false));
-  // A task no longer scheduled leaves the schedule without being started.
+  // A task taken off the schedule while it records is left running when the
+  // clock leaves its window.
+  hour = 8;
+  ASSERT_TRUE(WaitState(task, TASK_RECORD, true));
   RecordTaskInfo type;
   type.recordType = 1;
   Manager().SetScheduleType(static_cast<uint32_t>(task), &type);
+  hour = 9;
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_NE(StateOf(task, TASK_RECORD), 0);
+  EXPECT_EQ(status(), 1);
+  Post(task, TASK_RECORD, false);
+  EXPECT_TRUE(WaitState(task, TASK_RECORD, false));
+  // Off the schedule, it is not started in its window either.
   hour = 8;
   std::this_thread::sleep_for(2500ms);
   EXPECT_EQ(StateOf(task, TASK_RECORD), 0);
