@@ -1,6 +1,8 @@
 // The live-channel manager against real peers: file inputs made by ffmpeg,
 // record files read back by ffprobe, a relay client, the database on SQLite.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -218,6 +220,75 @@ TEST_F(ManagerTest, TreeSharesInputsAndReplacesOutputs) {
   EXPECT_EQ(Manager().SourceCount(), 1);
   EXPECT_EQ(StateOf(static_cast<int>(live), TASK_LIVE), 0);
   Manager().StopTask(live, TASK_LIVE, 0);
+  EXPECT_EQ(Manager().SourceCount(), 0);
+}
+
+// Taking an output down can take seconds (here a relay blocked on a client
+// that reads nothing, until its send time-out). Meanwhile FindItem answers at
+// once for the other output of the channel, and a task that nobody asked
+// about before still reads as running, never as stopped.
+TEST_F(ManagerTest, FindItemAnswersWhileASiblingOutputTearsDown) {
+  TempDir dir;
+  // Lossless noise: megabytes a second, so the client's buffers fill at once.
+  std::string input = dir.file("noise.flv");
+  vvtest::CommandResult made =
+      vvtest::Run("ffmpeg -nostdin -y -v error -f lavfi -i " +
+                      ShellQuote("nullsrc=size=320x240:rate=25,geq=random(1)*255:128:128") +
+                      " -t 6 -c:v libx264 -preset ultrafast -qp 0 " + ShellQuote(input),
+                  true);
+  ASSERT_EQ(made.status, 0) << made.output;
+  const uint32_t live = 200000902;
+  IxoPullInfo pull;
+  pull.url = input;
+  pull.listenPort = vvtest::FreePort();
+  Manager().StartTask(TASK_IXO_PULL, LIVE_TYPE_FILE, input, 9, live, &pull, nullptr);
+  int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(client, 0);
+  int small = 2048;
+  setsockopt(client, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<uint16_t>(pull.listenPort));
+  ASSERT_TRUE(WaitFor([&] { return connect(client, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0; }, 5s));
+  // At 3 MB/s the socket buffers (4 MB at most) are full within 1.5 s; the
+  // relay then waits in send until its 3-second time-out. On a machine too
+  // slow for that the stop below is quick and the test shows less, but
+  // never fails for it.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        int queued = 0;
+        return ioctl(client, FIONREAD, &queued) == 0 && queued > 0;
+      },
+      30s));
+  std::this_thread::sleep_for(1500ms);
+  TempDir out;
+  RecordTaskInfo rec;
+  rec.name = "t";
+  rec.fileType = 1;
+  rec.saveFolder = out.path();
+  rec.fileMod = 1;
+  rec.direMod = 1;
+  Manager().StartTask(TASK_RECORD, LIVE_TYPE_FILE, input, 7, live, &rec, nullptr);
+  auto begin = std::chrono::steady_clock::now();
+  std::thread stopper([] { Manager().StopTask(9, TASK_IXO_PULL, 0); });
+  // The pull reads as stopped once its teardown began; only then is task 7
+  // asked about for the first time.
+  EXPECT_TRUE(WaitFor([] { return StateOf(9, TASK_IXO_PULL) == 0; }, 5s));
+  std::chrono::steady_clock::duration slowest{};
+  int stopped = 0;
+  while (std::chrono::steady_clock::now() - begin < 4s) {
+    auto asked = std::chrono::steady_clock::now();
+    if (StateOf(7, TASK_RECORD) == 0) ++stopped;
+    slowest = std::max(slowest, std::chrono::steady_clock::now() - asked);
+    std::this_thread::sleep_for(20ms);
+  }
+  stopper.join();
+  close(client);
+  EXPECT_EQ(stopped, 0);
+  EXPECT_LT(slowest, 1s);
+  EXPECT_EQ(StateOf(9, TASK_IXO_PULL), 0);
+  Manager().StopTask(7, TASK_RECORD, 0);
   EXPECT_EQ(Manager().SourceCount(), 0);
 }
 
