@@ -188,8 +188,8 @@ TEST(RelayOutputTest, ServesOneClientThenEndsItsTask) {
   EXPECT_EQ(waiting.message, "send IXO stream error because haven't stream");
 
   int client = -1;
-  ASSERT_TRUE(vvtest::WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, std::chrono::seconds(3)));
-  ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(3)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(10)));
   size_t media = 0;
   for (const FlvTag& t : tags) {
     if (t.type == 8 && t.IsSequenceHeader()) {
