@@ -362,6 +362,10 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
     where.channel = channel;
     where.liveId = liveId;
     where.output = output;
+    // Stands in while a sibling output is being deleted: a task never read
+    // before then must not look stopped (the schedule would start it again).
+    where.last.state = kTaskIdle;
+    if (kind == TASK_RECORD) where.last.fileSize = -1;
   };
   auto it = sources.find(url);
   if (it != sources.end()) {

@@ -121,9 +121,11 @@ bool RelaySendRecord(int socket, uint32_t timestamp, uint8_t kind, const uint8_t
 }
 
 bool RelayFeed::Send(int socket, const IoBuffer& packet, const IoBuffer* audioHeader, const IoBuffer* videoHeader) {
+  // The first packet taken on the connection sets the time base, whatever
+  // its type.
+  if (baseTimestamp == -1) baseTimestamp = packet.GetTimestamp();
   int type = packet.GetType();
   if (type != 8 && type != 9) return true;
-  if (baseTimestamp == -1) baseTimestamp = packet.GetTimestamp();
   uint8_t kind = type == 8 ? 0 : 1;
   const IoBuffer* header = type == 8 ? audioHeader : videoHeader;
   bool& headerSent = type == 8 ? audioHeaderSent : videoHeaderSent;

@@ -59,6 +59,9 @@ TEST(RelayFeedTest, HeadersAndTimestamps) {
       {"a header stored late goes before the next packet of its kind",
        {{9, 0, false, false}, {9, 40, false, true}, {9, 80, false, true}},
        {{0, 1, 3}, {0, 1, 7}, {40, 1, 3}, {80, 1, 3}}},
+      {"the first packet taken sets the time base, an end of stream too",
+       {{3, 100, false, false}, {8, 130, false, false}},
+       {{30, 0, 3}}},
       {"timestamps wrap modulo 2^32",
        {{8, 10, false, false}, {8, 10 + (int64_t(1) << 32) + 5, false, false}},
        {{0, 0, 3}, {5, 0, 3}}},
@@ -95,7 +98,8 @@ TEST(RelayLinkTest, BusyPortAndStoppedWait) {
   int waited = 0;
   EXPECT_EQ(RelayAccept(first, [&] { return ++waited < 3; }, &failed), -1);
   EXPECT_FALSE(failed);
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  // Ends within a few 100 ms checks, not when a client comes (none will).
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
   close(first);
   EXPECT_EQ(RelayListen(0), -1);
 }
@@ -184,8 +188,8 @@ TEST(RelayOutputTest, ServesOneClientThenEndsItsTask) {
   EXPECT_EQ(waiting.message, "send IXO stream error because haven't stream");
 
   int client = -1;
-  ASSERT_TRUE(vvtest::WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, std::chrono::seconds(3)));
-  ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(3)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, std::chrono::seconds(10)));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(10)));
   size_t media = 0;
   for (const FlvTag& t : tags) {
     if (t.type == 8 && t.IsSequenceHeader()) {
@@ -246,7 +250,7 @@ TEST(RelayOutputTest, StopWithoutClientAndBusyPort) {
     busy.SetPort(port);
     busy.Start();
     EXPECT_TRUE(vvtest::WaitFor([&] { return busy.GetMessage() == "IXO Pull bind error 32"; },
-                                std::chrono::seconds(2)));
+                                std::chrono::seconds(10)));
   }
   close(blocker);
   auto begin = std::chrono::steady_clock::now();
@@ -256,6 +260,8 @@ TEST(RelayOutputTest, StopWithoutClientAndBusyPort) {
     idle.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1));
+  // Destroyed without waiting for a client that never comes (bounded
+  // loosely: sanitizer builds are slow).
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
   EXPECT_EQ(ended.count.load(), 0);
 }
