@@ -33,6 +33,7 @@ extern "C" {
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
 #include "tests/media/SubStreams.h"
+#include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
 
 using vvtest::ShellQuote;
@@ -319,52 +320,12 @@ Probe ProbeFile(const std::string& path) {
   return p;
 }
 
-// nginx with its RTMP module on a loopback port, recording every published
-// stream whole into its folder.
-class RtmpRecorderServer {
- public:
-  explicit RtmpRecorderServer(const std::string& folder) : dir(folder), port(vvtest::FreePort()) {
-    std::ofstream conf(dir + "/nginx.conf");
-    conf << "load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;\n"
-            "daemon off;\nmaster_process off;\n"
-         << "pid " << dir << "/nginx.pid;\nerror_log " << dir << "/error.log;\n"
-         << "events { worker_connections 64; }\n"
-         << "rtmp { server { listen 127.0.0.1:" << port
-         << "; application live { live on; record all; record_path " << dir << "; } } }\n";
-    conf.close();
-    pid = fork();
-    if (pid == 0) {
-      execlp("nginx", "nginx", "-c", (dir + "/nginx.conf").c_str(), "-p", dir.c_str(), "-e",
-             (dir + "/error.log").c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    vvtest::WaitFor([&] {
-      int fd = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-      close(fd);
-      return ok;
-    }, std::chrono::seconds(5));
-  }
-  ~RtmpRecorderServer() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  std::string Url(const std::string& name) const {
-    return "rtmp://127.0.0.1:" + std::to_string(port) + "/live/" + name;
-  }
-  std::string Recorded(const std::string& name) const { return dir + "/" + name + ".flv"; }
-
- private:
-  std::string dir;
-  int port;
-  pid_t pid = -1;
-};
+// The file nginx records a published stream into ("" until it is opened).
+std::string RecordingOf(const vvtest::NginxRtmp& nginx, const std::string& stream) {
+  for (const std::string& f : nginx.Recordings())
+    if (f.rfind("/" + stream + "-") != std::string::npos) return f;
+  return "";
+}
 
 // Checks what a receiver stored: streams, sizes, clean decoding, rising
 // decode times, audio and video ending together.
@@ -489,7 +450,10 @@ TEST(StreamChannel, PublishesPassThroughAndSubStreamChannels) {
   TempDir dir("vvch");
   // B-frames in the source: pass-through must keep decode order and times.
   std::string src = MakeSource(dir, "src.mp4", 2.0, "640x360", "-bf 2");
-  RtmpRecorderServer nginx(dir.path());
+  vvtest::NginxRtmp::Options recordAll;
+  recordAll.record = true;
+  vvtest::NginxRtmp nginx(recordAll);
+  ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
   SubStreamInfo sub = SubStream320();
   // Transcoding video only: the input's audio is dropped, not passed on.
   SubStreamInfo videoOnly = SubStream320();
@@ -524,8 +488,8 @@ TEST(StreamChannel, PublishesPassThroughAndSubStreamChannels) {
     vvtest::WaitFor([&] { return out->QueueSize() <= 1; }, std::chrono::seconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     delete ch;  // closes the publish connection: nginx finishes the file
-    std::string flv = nginx.Recorded(c.name);
-    ASSERT_TRUE(vvtest::WaitFor([&] { return access(flv.c_str(), R_OK) == 0; }, std::chrono::seconds(3)));
+    std::string flv;
+    ASSERT_TRUE(vvtest::WaitFor([&] { return !(flv = RecordingOf(nginx, c.name)).empty(); }, std::chrono::seconds(3)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ExpectStream(flv, c.video, c.audio, c.kbps);
   }
