@@ -266,13 +266,15 @@ TEST_F(StreamOutputRtmpTest, PumpHoldsTheNewestPacketAndReportsWaiting) {
   std::unique_ptr<IoBuffer> same(FromTag(*frames[1]));
   same->SetTimestamp(first->GetTimestamp());
   out->PushPacket(same.get());
+  EXPECT_TRUE(WaitFor([&] { return out->GetState() == kTaskWaiting; }, 2s));
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(out->QueueSize(), 2);
   EXPECT_EQ(out->GetState(), kTaskWaiting);
   std::unique_ptr<IoBuffer> later(FromTag(*frames[2]));
   out->PushPacket(later.get());
   ASSERT_TRUE(WaitFor([&] { return out->QueueSize() == 1; }, 2s));
-  EXPECT_EQ(out->GetState(), kTaskRunning);
+  // The state follows the send, a moment after the packet left the queue.
+  EXPECT_TRUE(WaitFor([&] { return out->GetState() == kTaskRunning; }, 2s));
   EXPECT_EQ(out->CheckStatus()->delay, 0);
 }
 
