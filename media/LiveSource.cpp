@@ -365,6 +365,8 @@ bool CLiveSource::OpenInput(Input& in, const std::string& target, const char* fo
   if (formatName) {
     format = av_find_input_format(formatName);
     if (!format) {
+      printf("not support input device %s.\n", formatName);
+      fflush(stdout);
       LogError("not support input device %s", formatName);
       SetLastError("avformat_open_input error");
       return false;
