@@ -599,8 +599,8 @@ struct ProbedStream {
 // Reads what nginx recorded: stream descriptions, and per medium the
 // packets' decode times.
 void ProbeRecording(const std::string& path, ProbedStream& video, ProbedStream& audio) {
-  video.info = vvtest::Run("ffprobe -v error -select_streams v -show_entries stream=codec_name,width,height "
-                           "-of csv=p=0 " + ShellQuote(path)).output;
+  video.info = vvtest::Run("ffprobe -v error -select_streams v -show_entries "
+                           "stream=codec_name,width,height,r_frame_rate -of csv=p=0 " + ShellQuote(path)).output;
   audio.info = vvtest::Run("ffprobe -v error -select_streams a -show_entries "
                            "stream=codec_name,sample_rate,channels -of csv=p=0 " + ShellQuote(path)).output;
   std::string rows = vvtest::Run("ffprobe -v error -show_entries packet=codec_type,dts_time,duration_time "
@@ -674,8 +674,8 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
       std::string stream;
       const char* video;
       const char* audio;
-    } items[] = {{20, nullptr, std::string(k.name) + "-pass", "h264,320,240\n", "aac,44100,2\n"},
-                 {21, &sub, std::string(k.name) + "-sub", "h264,320,180\n", "aac,22050,1\n"}};
+    } items[] = {{20, nullptr, std::string(k.name) + "-pass", "h264,320,240,25/1\n", "aac,44100,2\n"},
+                 {21, &sub, std::string(k.name) + "-sub", "h264,320,180,25/1\n", "aac,22050,1\n"}};
     std::vector<size_t> before;
     for (const Item& it : items) {
       before.push_back(recordingsOf(it.stream).size());
@@ -802,12 +802,12 @@ TEST(LiveSourceTest, OutputResumesWhenTheSourceComesBack) {
   // Nobody sends for a while: the source keeps trying.
   std::this_thread::sleep_for(milliseconds(4500));
   EXPECT_GE(s.GetOpenAttempts(), attempts + 1);
-  int videoBefore = c.Count(1);
   sender.reset(new FfmpegProcess(send));
   ASSERT_TRUE(vvtest::WaitFor([&] { return recordings().size() >= 2; }, milliseconds(30000)));
-  // Two seconds and more of the second run.
-  ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(1) > videoBefore + 75; }, milliseconds(20000)));
-  std::this_thread::sleep_for(milliseconds(1000));
+  // Three seconds of the second run after its connection came up.
+  int videoThen = c.Count(1);
+  ASSERT_TRUE(vvtest::WaitFor([&] { return c.Count(1) > videoThen + 75; }, milliseconds(20000)));
+  std::this_thread::sleep_for(milliseconds(500));
   s.RemoveOutput(22, 40, 1);  // unpublishes: nginx closes the recording
   s.Stop();
   sender.reset();
@@ -815,7 +815,7 @@ TEST(LiveSourceTest, OutputResumesWhenTheSourceComesBack) {
   std::this_thread::sleep_for(milliseconds(300));
   ProbedStream v, a;
   ProbeRecording(rec, v, a);
-  EXPECT_EQ(v.info, "h264,320,240\n");
+  EXPECT_EQ(v.info, "h264,320,240,25/1\n");
   EXPECT_EQ(a.info, "aac,44100,2\n");
   EXPECT_TRUE(v.monotonic);
   EXPECT_TRUE(a.monotonic);
