@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <thread>
 
+#include "core/FileUtil.h"
 #include "core/Log.h"
+#include "core/Paths.h"
 #include "media/StreamOutput.h"
 #include "tests/media/FlvTags.h"
 #include "tests/tools/NginxRtmp.h"
@@ -171,6 +174,44 @@ TEST(StreamOutputTest, RefusedConnectionReportsPushErrorAndStopsQuickly) {
   auto t0 = std::chrono::steady_clock::now();
   out.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);
+}
+
+// Which threads Start brings up for the delay settings of a publishing
+// output: the pump unless the delay is held in files; a slice folder only
+// for a file delay, emptied of what an earlier run left there.
+TEST(StreamOutputTest, StartPicksThePumpOrTheSliceThreads) {
+  struct Case {
+    int bufferTime, bufferType;
+    int threads;  // besides the publisher
+    bool folder;
+  } cases[] = {{0, 0, 1, false}, {0, 1, 1, false}, {-1, 1, 1, false}, {2, 0, 1, false}, {2, 1, 2, true}};
+  std::string url = "rtmp://127.0.0.1:" + std::to_string(FreePort()) + "/live/s";
+  int id = 700000 + static_cast<int>(getpid() % 100000);
+  // Warm-up: a runtime may add a helper thread on the first thread start.
+  StreamOutput(id, url, StreamOutput::kPublish, nullptr, nullptr).Start();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bufferTime) + "/" + std::to_string(c.bufferType));
+    std::string folder = MakeTempFolder() + "/" + std::to_string(id);
+    FileUtil::DeletePath(folder);
+    if (c.folder) {
+      ASSERT_TRUE(FileUtil::CreateDirectories(folder));
+      std::ofstream(folder + "/stale.flv") << "x";
+    }
+    ForwardTaskInfo delay;
+    delay.buffer_enabled = 1;
+    delay.buffer_time = c.bufferTime;
+    delay.buffer_type = c.bufferType;
+    delay.slice_seconds = 5;
+    int before = CountThreads();
+    {
+      StreamOutput out(id, url, StreamOutput::kPublish, &delay, nullptr);
+      ASSERT_TRUE(out.Start());
+      EXPECT_EQ(CountThreads(), before + 1 + c.threads);
+      EXPECT_EQ(FileUtil::IsDirectory(folder), c.folder);
+      EXPECT_FALSE(FileUtil::FileExists(folder + "/stale.flv"));
+    }
+    FileUtil::DeletePath(folder);
+  }
 }
 
 TEST(StreamOutputTest, StopEndsAHandshakeThatNeverAnswers) {
