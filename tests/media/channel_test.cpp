@@ -222,15 +222,17 @@ class RelayClient {
     std::lock_guard<std::mutex> l(m);
     return records.size();
   }
-  // Returns once records have come and stopped coming for half a second.
+  // Returns once records have come and stopped coming for a second and a
+  // half (a loaded machine may hold a stage back for a moment).
   void WaitUntilQuiet() {
     size_t last = 0;
+    int quiet = 0;
     vvtest::WaitFor([&] {
       size_t n = Count();
-      bool still = n == last && n > 0;
+      quiet = n == last && n > 0 ? quiet + 1 : 0;
       last = n;
-      return still;
-    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+      return quiet >= 3;
+    }, std::chrono::seconds(20), std::chrono::milliseconds(500));
   }
 
  private:
@@ -310,10 +312,23 @@ struct Probe {
   std::string errors;        // what ffmpeg -v error says while decoding
 };
 
+// ffprobe's csv line of the video stream: codec, size, pictures read.
+std::string VideoLine(const std::string& path) {
+  return vvtest::Run("ffprobe -v error -count_frames -select_streams v -show_entries "
+                     "stream=codec_name,width,height,nb_read_frames -of csv=p=0 " + ShellQuote(path)).output;
+}
+
+// Waits until what is written to the file shows the expected video: the
+// stages behind the input may still be busy after it has been read, and an
+// empty queue between them says nothing on a loaded machine.
+void WaitForVideo(const std::string& path, const std::string& expected) {
+  vvtest::WaitFor([&] { return VideoLine(path) == expected; }, std::chrono::seconds(20),
+                  std::chrono::milliseconds(300));
+}
+
 Probe ProbeFile(const std::string& path) {
   Probe p;
-  p.video = vvtest::Run("ffprobe -v error -count_frames -select_streams v -show_entries "
-                        "stream=codec_name,width,height,nb_read_frames -of csv=p=0 " + ShellQuote(path)).output;
+  p.video = VideoLine(path);
   p.audio = vvtest::Run("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate,channels "
                         "-of csv=p=0 " + ShellQuote(path)).output;
   p.errors = vvtest::Run("ffmpeg -v error -i " + ShellQuote(path) + " -f null - 2>&1").output;
@@ -482,14 +497,13 @@ TEST(StreamChannel, PublishesPassThroughAndSubStreamChannels) {
     ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(5)));
     in.Play(ch, 2.0);
     in.Join();
-    // Everything has gone out once only the end of stream is left queued
-    // (the output holds its newest packet back).
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    vvtest::WaitFor([&] { return out->QueueSize() <= 1; }, std::chrono::seconds(5));
+    std::string flv;
+    ASSERT_TRUE(vvtest::WaitFor([&] { return !(flv = RecordingOf(nginx, c.name)).empty(); }, std::chrono::seconds(5)));
+    // Every picture has gone out once the end of stream follows them (the
+    // output holds only its newest packet back).
+    WaitForVideo(flv, c.video);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     delete ch;  // closes the publish connection: nginx finishes the file
-    std::string flv;
-    ASSERT_TRUE(vvtest::WaitFor([&] { return !(flv = RecordingOf(nginx, c.name)).empty(); }, std::chrono::seconds(3)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ExpectStream(flv, c.video, c.audio, c.kbps);
   }
@@ -596,10 +610,19 @@ TEST(StreamChannel, RecordsWhatTheInputCarries) {
       file = r.output.substr(0, r.output.find('\n'));
       return !file.empty();
     }, std::chrono::seconds(10)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    vvtest::WaitFor([&] { return out->QueueSize() == 0; }, std::chrono::seconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    delete ch;  // the recorder finishes its file
+    // Everything is in once the file shows every picture, or (an MP4 file
+    // reads only once closed) once it has stopped growing for a while.
+    std::string path = folder + "/" + file;
+    long lastSize = -1;
+    int quiet = 0;
+    vvtest::WaitFor([&] {
+      struct stat st;
+      long size = stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+      quiet = size > 0 && size == lastSize ? quiet + 1 : 0;
+      lastSize = size;
+      return quiet >= 4 || VideoLine(path) == c.video;
+    }, std::chrono::seconds(20), std::chrono::milliseconds(500));
+    delete ch;
     ExpectStream(folder + "/" + file, c.video, c.audio);
   }
 }
