@@ -330,6 +330,24 @@ TEST_F(StreamOutputRtmpTest, MeterAveragesThreeSeconds) {
   }
 }
 
+// Connected: no data counted reads as a pulling failure; with data the
+// output's own state shows, and the last error text stays beside it.
+TEST_F(StreamOutputRtmpTest, StatusWhileConnectedFollowsTheMeter) {
+  auto out = Publish("s");
+  TaskStatus* s = out->CheckStatus();
+  EXPECT_EQ(s->state, kTaskFailed);
+  EXPECT_EQ(s->rate, 0);
+  EXPECT_EQ(s->message, "pull stream error");
+  std::unique_ptr<IoBuffer> p(MakePacket(9, 0, 384, 0x17));  // 3072 bits, held back as the newest
+  out->PushPacket(p.get());
+  ASSERT_TRUE(WaitFor([&] { return out->GetState() == kTaskWaiting; }, 2s));
+  out->UpdateBitrate();
+  s = out->CheckStatus();
+  EXPECT_EQ(s->rate, 1);
+  EXPECT_EQ(s->state, kTaskWaiting);
+  EXPECT_EQ(s->message, "pull stream error");
+}
+
 TEST_F(StreamOutputRtmpTest, MemoryDelayHoldsPacketsBack) {
   ForwardTaskInfo delay;
   delay.buffer_enabled = 1;
