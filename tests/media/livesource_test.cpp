@@ -254,6 +254,28 @@ TEST(LiveSourceTest, MissingCaptureFormatFailsTheOpen) {
   EXPECT_EQ(s.GetLastError(), "avformat_open_input error");
 }
 
+// Open works on its own, before the threads run: the input's streams and
+// what channels see of them are there at once.
+TEST(LiveSourceTest, OpenBeforeStart) {
+  TempDir dir("vvls");
+  std::string file = MakeFile(dir, "in.ts", 1.0, "-c:v mpeg2video -c:a aac");
+  CLiveSource s(3);
+  s.SetUrl(file);
+  ASSERT_TRUE(s.Open()) << s.GetLastError();
+  EXPECT_TRUE(s.HasVideo());
+  EXPECT_TRUE(s.HasAudio());
+  EXPECT_TRUE(s.IsVideoConverted());
+  EXPECT_FALSE(s.IsAudioConverted());
+  EXPECT_EQ(s.GetFrameRate(), 25);
+  ASSERT_NE(s.GetChannelVideoCodecContext(), nullptr);
+  EXPECT_EQ(s.GetChannelVideoCodecContext()->codec_id, AV_CODEC_ID_H264);
+  EXPECT_EQ(s.GetLastError(), "");
+  CLiveSource missing(4);
+  missing.SetUrl(dir.file("none.mp4"));
+  EXPECT_FALSE(missing.Open());
+  EXPECT_EQ(missing.GetLastError(), "avformat_open_input error");
+}
+
 // A file that reports a bit rate is read in real time, from one origin for
 // audio and video, and read again after its end.
 TEST(LiveSourceTest, FileIsPacedAndReadAgain) {
