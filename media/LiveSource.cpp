@@ -196,6 +196,7 @@ bool CLiveSource::Start() {
     pthread_mutex_unlock(&lifeMutex);
     return true;
   }
+  stopping = false;
   running = true;
   needOpen = true;
   struct {
@@ -214,6 +215,7 @@ void CLiveSource::Stop() {
   pthread_mutex_lock(&lifeMutex);
   // Blocked FFmpeg calls see this at their next interrupt check, pacing and
   // reconnect sleeps at their next slice.
+  stopping = true;
   running = false;
   // The reconnect thread first, so no read thread starts behind our back.
   const int order[] = {kReconnect, kRead, kDispatch, kSetup};
@@ -351,7 +353,7 @@ AVCodecContext* CLiveSource::Publish(AVCodecContext*& slot, AVCodecContext* fres
 int CLiveSource::InterruptCallback(void* opaque) {
   Input* in = static_cast<Input*>(opaque);
   CLiveSource* s = in->owner;
-  if (!s->running.load() || s->readFailed.load()) return 1;
+  if (s->stopping.load() || s->readFailed.load()) return 1;
   if (!in->armed.load()) return 0;
   return Tick() - in->readStart.load() > in->budget.load() ? 1 : 0;
 }
@@ -365,6 +367,8 @@ bool CLiveSource::OpenInput(Input& in, const std::string& target, const char* fo
   if (formatName) {
     format = av_find_input_format(formatName);
     if (!format) {
+      printf("not support input device %s.\n", formatName);
+      fflush(stdout);
       LogError("not support input device %s", formatName);
       SetLastError("avformat_open_input error");
       return false;
@@ -379,14 +383,14 @@ bool CLiveSource::OpenInput(Input& in, const std::string& target, const char* fo
   in.armed = true;
   // On failure FFmpeg frees the context and clears the pointer.
   if (avformat_open_input(&in.fmt, target.c_str(), format, options) < 0) {
-    if (running.load()) LogError("live source %d: avformat_open_input error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_open_input error %s", liveId, target.c_str());
     SetLastError("avformat_open_input error");
     return false;
   }
   in.budget = kReadTimeoutMs + kProbeBudgetMs;
   in.readStart = Tick();
   if (avformat_find_stream_info(in.fmt, nullptr) < 0) {
-    if (running.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, target.c_str());
     SetLastError("avformat_find_stream_info error");
     return false;
   }

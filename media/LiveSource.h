@@ -212,6 +212,9 @@ class CLiveSource final : public StreamChannelOwner {
 
   std::atomic<int> frameRate{0};
   std::atomic<bool> running{false};
+  // Set by Stop: blocked FFmpeg calls give up (an Open made before Start
+  // runs without the threads and is not cut short).
+  std::atomic<bool> stopping{false};
   std::atomic<bool> started{false};
   std::atomic<bool> needOpen{true};
   std::atomic<bool> readFailed{false};

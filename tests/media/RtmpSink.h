@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "media/RtmpSession.h"
+
 namespace rtmptest {
 
 inline int64_t NowMs() {
@@ -41,7 +43,13 @@ inline uint64_t BodyHash(const uint8_t* p, size_t n) {
 
 class RtmpSink {
  public:
-  explicit RtmpSink(const std::string& url) : url(url) { thread = std::thread([this] { Run(); }); }
+  explicit RtmpSink(const std::string& url) : url(url) {
+    // The library's first RTMP_Init sets up shared state without a lock:
+    // let it happen once, the way the outputs do, before our own thread
+    // calls it beside theirs.
+    RtmpSession::GlobalInit();
+    thread = std::thread([this] { Run(); });
+  }
   ~RtmpSink() {
     stop = true;
     thread.join();

@@ -33,6 +33,7 @@ extern "C" {
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
 #include "tests/media/SubStreams.h"
+#include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
 
 using vvtest::ShellQuote;
@@ -221,15 +222,17 @@ class RelayClient {
     std::lock_guard<std::mutex> l(m);
     return records.size();
   }
-  // Returns once records have come and stopped coming for half a second.
+  // Returns once records have come and stopped coming for a second and a
+  // half (a loaded machine may hold a stage back for a moment).
   void WaitUntilQuiet() {
     size_t last = 0;
+    int quiet = 0;
     vvtest::WaitFor([&] {
       size_t n = Count();
-      bool still = n == last && n > 0;
+      quiet = n == last && n > 0 ? quiet + 1 : 0;
       last = n;
-      return still;
-    }, std::chrono::seconds(10), std::chrono::milliseconds(500));
+      return quiet >= 3;
+    }, std::chrono::seconds(20), std::chrono::milliseconds(500));
   }
 
  private:
@@ -309,62 +312,35 @@ struct Probe {
   std::string errors;        // what ffmpeg -v error says while decoding
 };
 
+// ffprobe's csv line of the video stream: codec, size, pictures read.
+std::string VideoLine(const std::string& path) {
+  return vvtest::Run("ffprobe -v error -count_frames -select_streams v -show_entries "
+                     "stream=codec_name,width,height,nb_read_frames -of csv=p=0 " + ShellQuote(path)).output;
+}
+
+// Waits until what is written to the file shows the expected video: the
+// stages behind the input may still be busy after it has been read, and an
+// empty queue between them says nothing on a loaded machine.
+void WaitForVideo(const std::string& path, const std::string& expected) {
+  vvtest::WaitFor([&] { return VideoLine(path) == expected; }, std::chrono::seconds(20),
+                  std::chrono::milliseconds(300));
+}
+
 Probe ProbeFile(const std::string& path) {
   Probe p;
-  p.video = vvtest::Run("ffprobe -v error -count_frames -select_streams v -show_entries "
-                        "stream=codec_name,width,height,nb_read_frames -of csv=p=0 " + ShellQuote(path)).output;
+  p.video = VideoLine(path);
   p.audio = vvtest::Run("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate,channels "
                         "-of csv=p=0 " + ShellQuote(path)).output;
   p.errors = vvtest::Run("ffmpeg -v error -i " + ShellQuote(path) + " -f null - 2>&1").output;
   return p;
 }
 
-// nginx with its RTMP module on a loopback port, recording every published
-// stream whole into its folder.
-class RtmpRecorderServer {
- public:
-  explicit RtmpRecorderServer(const std::string& folder) : dir(folder), port(vvtest::FreePort()) {
-    std::ofstream conf(dir + "/nginx.conf");
-    conf << "load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;\n"
-            "daemon off;\nmaster_process off;\n"
-         << "pid " << dir << "/nginx.pid;\nerror_log " << dir << "/error.log;\n"
-         << "events { worker_connections 64; }\n"
-         << "rtmp { server { listen 127.0.0.1:" << port
-         << "; application live { live on; record all; record_path " << dir << "; } } }\n";
-    conf.close();
-    pid = fork();
-    if (pid == 0) {
-      execlp("nginx", "nginx", "-c", (dir + "/nginx.conf").c_str(), "-p", dir.c_str(), "-e",
-             (dir + "/error.log").c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    vvtest::WaitFor([&] {
-      int fd = socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port));
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-      close(fd);
-      return ok;
-    }, std::chrono::seconds(5));
-  }
-  ~RtmpRecorderServer() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  std::string Url(const std::string& name) const {
-    return "rtmp://127.0.0.1:" + std::to_string(port) + "/live/" + name;
-  }
-  std::string Recorded(const std::string& name) const { return dir + "/" + name + ".flv"; }
-
- private:
-  std::string dir;
-  int port;
-  pid_t pid = -1;
-};
+// The file nginx records a published stream into ("" until it is opened).
+std::string RecordingOf(const vvtest::NginxRtmp& nginx, const std::string& stream) {
+  for (const std::string& f : nginx.Recordings())
+    if (f.rfind("/" + stream + "-") != std::string::npos) return f;
+  return "";
+}
 
 // Checks what a receiver stored: streams, sizes, clean decoding, rising
 // decode times, audio and video ending together.
@@ -489,7 +465,10 @@ TEST(StreamChannel, PublishesPassThroughAndSubStreamChannels) {
   TempDir dir("vvch");
   // B-frames in the source: pass-through must keep decode order and times.
   std::string src = MakeSource(dir, "src.mp4", 2.0, "640x360", "-bf 2");
-  RtmpRecorderServer nginx(dir.path());
+  vvtest::NginxRtmp::Options recordAll;
+  recordAll.record = true;
+  vvtest::NginxRtmp nginx(recordAll);
+  ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
   SubStreamInfo sub = SubStream320();
   // Transcoding video only: the input's audio is dropped, not passed on.
   SubStreamInfo videoOnly = SubStream320();
@@ -518,14 +497,13 @@ TEST(StreamChannel, PublishesPassThroughAndSubStreamChannels) {
     ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(5)));
     in.Play(ch, 2.0);
     in.Join();
-    // Everything has gone out once only the end of stream is left queued
-    // (the output holds its newest packet back).
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    vvtest::WaitFor([&] { return out->QueueSize() <= 1; }, std::chrono::seconds(5));
+    std::string flv;
+    ASSERT_TRUE(vvtest::WaitFor([&] { return !(flv = RecordingOf(nginx, c.name)).empty(); }, std::chrono::seconds(5)));
+    // Every picture has gone out once the end of stream follows them (the
+    // output holds only its newest packet back).
+    WaitForVideo(flv, c.video);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     delete ch;  // closes the publish connection: nginx finishes the file
-    std::string flv = nginx.Recorded(c.name);
-    ASSERT_TRUE(vvtest::WaitFor([&] { return access(flv.c_str(), R_OK) == 0; }, std::chrono::seconds(3)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ExpectStream(flv, c.video, c.audio, c.kbps);
   }
@@ -632,10 +610,19 @@ TEST(StreamChannel, RecordsWhatTheInputCarries) {
       file = r.output.substr(0, r.output.find('\n'));
       return !file.empty();
     }, std::chrono::seconds(10)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    vvtest::WaitFor([&] { return out->QueueSize() == 0; }, std::chrono::seconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    delete ch;  // the recorder finishes its file
+    // Everything is in once the file shows every picture, or (an MP4 file
+    // reads only once closed) once it has stopped growing for a while.
+    std::string path = folder + "/" + file;
+    long lastSize = -1;
+    int quiet = 0;
+    vvtest::WaitFor([&] {
+      struct stat st;
+      long size = stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+      quiet = size > 0 && size == lastSize ? quiet + 1 : 0;
+      lastSize = size;
+      return quiet >= 4 || VideoLine(path) == c.video;
+    }, std::chrono::seconds(20), std::chrono::milliseconds(500));
+    delete ch;
     ExpectStream(folder + "/" + file, c.video, c.audio);
   }
 }

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <thread>
 
+#include "core/FileUtil.h"
 #include "core/Log.h"
+#include "core/Paths.h"
 #include "media/StreamOutput.h"
 #include "tests/media/FlvTags.h"
 #include "tests/tools/NginxRtmp.h"
@@ -173,6 +176,44 @@ TEST(StreamOutputTest, RefusedConnectionReportsPushErrorAndStopsQuickly) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 1500ms);
 }
 
+// Which threads Start brings up for the delay settings of a publishing
+// output: the pump unless the delay is held in files; a slice folder only
+// for a file delay, emptied of what an earlier run left there.
+TEST(StreamOutputTest, StartPicksThePumpOrTheSliceThreads) {
+  struct Case {
+    int bufferTime, bufferType;
+    int threads;  // besides the publisher
+    bool folder;
+  } cases[] = {{0, 0, 1, false}, {0, 1, 1, false}, {-1, 1, 1, false}, {2, 0, 1, false}, {2, 1, 2, true}};
+  std::string url = "rtmp://127.0.0.1:" + std::to_string(FreePort()) + "/live/s";
+  int id = 700000 + static_cast<int>(getpid() % 100000);
+  // Warm-up: a runtime may add a helper thread on the first thread start.
+  StreamOutput(id, url, StreamOutput::kPublish, nullptr, nullptr).Start();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bufferTime) + "/" + std::to_string(c.bufferType));
+    std::string folder = MakeTempFolder() + "/" + std::to_string(id);
+    FileUtil::DeletePath(folder);
+    if (c.folder) {
+      ASSERT_TRUE(FileUtil::CreateDirectories(folder));
+      std::ofstream(folder + "/stale.flv") << "x";
+    }
+    ForwardTaskInfo delay;
+    delay.buffer_enabled = 1;
+    delay.buffer_time = c.bufferTime;
+    delay.buffer_type = c.bufferType;
+    delay.slice_seconds = 5;
+    int before = CountThreads();
+    {
+      StreamOutput out(id, url, StreamOutput::kPublish, &delay, nullptr);
+      ASSERT_TRUE(out.Start());
+      EXPECT_EQ(CountThreads(), before + 1 + c.threads);
+      EXPECT_EQ(FileUtil::IsDirectory(folder), c.folder);
+      EXPECT_FALSE(FileUtil::FileExists(folder + "/stale.flv"));
+    }
+    FileUtil::DeletePath(folder);
+  }
+}
+
 TEST(StreamOutputTest, StopEndsAHandshakeThatNeverAnswers) {
   // A listener that never accepts: the kernel completes TCP, the RTMP
   // handshake then waits for an answer that never comes.
@@ -266,13 +307,15 @@ TEST_F(StreamOutputRtmpTest, PumpHoldsTheNewestPacketAndReportsWaiting) {
   std::unique_ptr<IoBuffer> same(FromTag(*frames[1]));
   same->SetTimestamp(first->GetTimestamp());
   out->PushPacket(same.get());
+  EXPECT_TRUE(WaitFor([&] { return out->GetState() == kTaskWaiting; }, 2s));
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(out->QueueSize(), 2);
   EXPECT_EQ(out->GetState(), kTaskWaiting);
   std::unique_ptr<IoBuffer> later(FromTag(*frames[2]));
   out->PushPacket(later.get());
   ASSERT_TRUE(WaitFor([&] { return out->QueueSize() == 1; }, 2s));
-  EXPECT_EQ(out->GetState(), kTaskRunning);
+  // The state follows the send, a moment after the packet left the queue.
+  EXPECT_TRUE(WaitFor([&] { return out->GetState() == kTaskRunning; }, 2s));
   EXPECT_EQ(out->CheckStatus()->delay, 0);
 }
 
@@ -285,6 +328,24 @@ TEST_F(StreamOutputRtmpTest, MeterAveragesThreeSeconds) {
     out->UpdateBitrate();
     EXPECT_EQ(out->GetAvgKbps(), e);
   }
+}
+
+// Connected: no data counted reads as a pulling failure; with data the
+// output's own state shows, and the last error text stays beside it.
+TEST_F(StreamOutputRtmpTest, StatusWhileConnectedFollowsTheMeter) {
+  auto out = Publish("s");
+  TaskStatus* s = out->CheckStatus();
+  EXPECT_EQ(s->state, kTaskFailed);
+  EXPECT_EQ(s->rate, 0);
+  EXPECT_EQ(s->message, "pull stream error");
+  std::unique_ptr<IoBuffer> p(MakePacket(9, 0, 384, 0x17));  // 3072 bits, held back as the newest
+  out->PushPacket(p.get());
+  ASSERT_TRUE(WaitFor([&] { return out->GetState() == kTaskWaiting; }, 2s));
+  out->UpdateBitrate();
+  s = out->CheckStatus();
+  EXPECT_EQ(s->rate, 1);
+  EXPECT_EQ(s->state, kTaskWaiting);
+  EXPECT_EQ(s->message, "pull stream error");
 }
 
 TEST_F(StreamOutputRtmpTest, MemoryDelayHoldsPacketsBack) {
@@ -338,10 +399,11 @@ TEST_F(StreamOutputRtmpTest, EndOfStreamClosesTheConnectionAndHeadersAreSentAgai
   std::unique_ptr<IoBuffer> later(MakePacket(9, 5000, 20));
   out->PushPacket(later.get());
   ASSERT_TRUE(WaitFor([&] { return !out->IsConnected(); }, 3s));
-  EXPECT_EQ(out->QueueSize(), 0);
+  // The sender empties the queue right after it let the connection go.
+  EXPECT_TRUE(WaitFor([&] { return out->QueueSize() == 0; }, 2s));
   // The publisher comes back within its reconnect interval; the next run is
   // a separate, complete stream.
-  ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 4s));
+  ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 8s));
   Feed(*out, m, 4.0);
   std::this_thread::sleep_for(200ms);
   out.reset();
@@ -400,12 +462,12 @@ TEST(StreamOutputRefusedTest, RefusedPublishReportsFailure) {
   ASSERT_TRUE(server.Start()) << server.ErrorLog();
   StreamOutput out(4, server.Url("x"), StreamOutput::kPublish, nullptr, nullptr);
   out.Start();
-  // The server answers the publish and then drops the connection: the
-  // publisher notices at its next check.
-  EXPECT_TRUE(WaitFor([&] { return out.CheckStatus()->message == "push stream error"; }, 4s));
-  TaskStatus* s = out.CheckStatus();
-  EXPECT_EQ(s->state, kTaskFailed);
-  EXPECT_FALSE(out.IsConnected());
+  // nginx lets the publish start before its access check refuses it and
+  // drops the connection: the publisher notices at its next check.
+  EXPECT_TRUE(WaitFor([&] { return server.ErrorLog().find("access forbidden") != std::string::npos; }, 6s))
+      << server.ErrorLog();
+  EXPECT_TRUE(WaitFor([&] { return !out.IsConnected() && out.CheckStatus()->message == "push stream error"; }, 4s));
+  EXPECT_EQ(out.CheckStatus()->state, kTaskFailed);
   // It keeps trying: the server sees a second attempt after the interval.
   EXPECT_TRUE(WaitFor(
       [&] {

@@ -100,6 +100,12 @@ bool NginxRtmp::WriteConfig() {
   return static_cast<bool>(f);
 }
 
+bool NginxRtmp::OwnsPidFile() const {
+  std::ifstream in(dir.path() + "/nginx.pid");
+  long written = 0;
+  return (in >> written) && written == static_cast<long>(pid);
+}
+
 bool NginxRtmp::StartOnce() {
   if (!WriteConfig()) return false;
   std::string conf = dir.path() + "/nginx.conf";
@@ -124,7 +130,10 @@ bool NginxRtmp::StartOnce() {
           exited = true;
           return true;
         }
-        return CanConnect(port_);
+        // Our nginx writes its pid file only once it holds its listening
+        // socket: a connection alone may reach another server that took
+        // the port first (nginx then keeps retrying the bind for a while).
+        return OwnsPidFile() && CanConnect(port_);
       },
       std::chrono::seconds(10), std::chrono::milliseconds(20));
   if (exited) {

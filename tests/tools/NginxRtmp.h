@@ -53,6 +53,7 @@ class NginxRtmp {
  private:
   bool WriteConfig();
   bool StartOnce();
+  bool OwnsPidFile() const;
 
   Options options;
   TempDir dir;
