@@ -389,7 +389,7 @@ TEST(StreamChannel, StartAndStopLeaveNoThreadsBehind) {
     StreamChannel warm(0, nullptr);
     warm.Start();
   }
-  int threads = vvtest::CountThreads();
+  int threads = vvtest::SettledThreadCount();
   int fds = vvtest::CountOpenFds();
   {
     StreamChannel never(1, nullptr);  // never started: nothing to join
@@ -404,12 +404,13 @@ TEST(StreamChannel, StartAndStopLeaveNoThreadsBehind) {
     StreamChannel* ch = new StreamChannel(i, i % 2 ? &settings : nullptr);
     ASSERT_TRUE(ch->Start());
     EXPECT_TRUE(ch->IsRunning());
-    EXPECT_EQ(vvtest::CountThreads(), threads + 7);
+    EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountThreads() == threads + 7; }, std::chrono::seconds(5)))
+        << vvtest::CountThreads();
     if (i % 3 == 0) ch->Stop();
     EXPECT_FALSE(ch->Start() && i % 3 == 0);
     delete ch;
   }
-  EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountThreads() == threads; }, std::chrono::seconds(2)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountThreads() == threads; }, std::chrono::seconds(10)));
   EXPECT_EQ(vvtest::CountOpenFds(), fds);
 }
 

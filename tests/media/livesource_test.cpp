@@ -591,7 +591,7 @@ TEST(LiveSourceTest, StartStopLeavesNothingBehind) {
     s.Stop();
   }
   int fds = vvtest::CountOpenFds();
-  int threads = vvtest::CountThreads();
+  int threads = vvtest::SettledThreadCount();
   for (int i = 0; i < 50; ++i) {
     CLiveSource s(13);
     s.SetUrl(i % 2 ? file : silent);
@@ -605,7 +605,8 @@ TEST(LiveSourceTest, StartStopLeavesNothingBehind) {
     // Far below the 4000 ms read time-out: Stop wakes what blocks.
     EXPECT_LT(NowMs() - t, 1500) << "stop took too long, cycle " << i;
   }
-  EXPECT_EQ(vvtest::CountThreads(), threads);
+  EXPECT_TRUE(vvtest::WaitFor([&] { return vvtest::CountThreads() == threads; }, std::chrono::seconds(10)))
+      << vvtest::CountThreads();
   EXPECT_EQ(vvtest::CountOpenFds(), fds);
 }
 

@@ -202,11 +202,12 @@ TEST(StreamOutputTest, StartPicksThePumpOrTheSliceThreads) {
     delay.buffer_time = c.bufferTime;
     delay.buffer_type = c.bufferType;
     delay.slice_seconds = 5;
-    int before = CountThreads();
+    int before = SettledThreadCount();
     {
       StreamOutput out(id, url, StreamOutput::kPublish, &delay, nullptr);
       ASSERT_TRUE(out.Start());
-      EXPECT_EQ(CountThreads(), before + 1 + c.threads);
+      EXPECT_TRUE(WaitFor([&] { return CountThreads() == before + 1 + c.threads; }, std::chrono::seconds(5)))
+          << CountThreads();
       EXPECT_EQ(FileUtil::IsDirectory(folder), c.folder);
       EXPECT_FALSE(FileUtil::FileExists(folder + "/stale.flv"));
     }
@@ -521,7 +522,7 @@ TEST_F(StreamOutputRtmpTest, StartStopCyclesReturnThreadsAndDescriptors) {
   // Warm up process-wide state (library set-up, log) before the baseline.
   Publish("warm").reset();
   int fds = CountOpenFds();
-  int threads = CountThreads();
+  int threads = SettledThreadCount();
   for (int i = 0; i < 50; ++i) {
     auto out = std::make_unique<StreamOutput>(20 + i, server->Url("cycle"), StreamOutput::kPublish, nullptr,
                                               nullptr);
@@ -530,6 +531,6 @@ TEST_F(StreamOutputRtmpTest, StartStopCyclesReturnThreadsAndDescriptors) {
       ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 5s)) << "cycle " << i;
     }
   }
-  EXPECT_TRUE(WaitFor([&] { return CountThreads() == threads; }, 2s)) << CountThreads() << " vs " << threads;
-  EXPECT_TRUE(WaitFor([&] { return CountOpenFds() == fds; }, 2s)) << CountOpenFds() << " vs " << fds;
+  EXPECT_TRUE(WaitFor([&] { return CountThreads() == threads; }, 10s)) << CountThreads() << " vs " << threads;
+  EXPECT_TRUE(WaitFor([&] { return CountOpenFds() == fds; }, 10s)) << CountOpenFds() << " vs " << fds;
 }

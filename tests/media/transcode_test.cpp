@@ -303,7 +303,9 @@ TEST(TranscodeSession, ReencodesFfmpegStreamsToTheAskedSize) {
             at += 4 + n;
           }
           EXPECT_EQ(r.data[0] == 0x17, idr) << "picture at " << r.timestamp;
-          if (picturesOut.size() == 1) EXPECT_TRUE(idr);
+          if (picturesOut.size() == 1) {
+            EXPECT_TRUE(idr);
+          }
         }
         tags.push_back(FlvTag{uint8_t(r.type == 1 ? 9 : 8), r.timestamp, r.data});
       }

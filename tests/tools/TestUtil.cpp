@@ -108,6 +108,17 @@ static int CountEntries(const char* dir) {
 int CountOpenFds() { return CountEntries("/proc/self/fd") - 1; }  // minus the one opendir holds
 int CountThreads() { return CountEntries("/proc/self/task"); }
 
+int SettledThreadCount() {
+  int n = CountThreads();
+  for (int i = 0; i < 30; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    int now = CountThreads();
+    if (now == n) break;
+    n = now;
+  }
+  return n;
+}
+
 std::string ReadFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;

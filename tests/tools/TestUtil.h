@@ -47,6 +47,10 @@ bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeou
 // Number of open descriptors and threads of this process (leak checks).
 int CountOpenFds();
 int CountThreads();
+// A thread that was just joined may stay listed for a moment while the kernel
+// finishes it: this waits until the count holds still (up to 3 s), so it can
+// serve as a baseline.
+int SettledThreadCount();
 
 std::string ReadFileText(const std::string& path);
 
