@@ -670,12 +670,15 @@ bool CADORecordset::Open(const std::string& statement, int option) {
     for (size_t i = 0; i < result_.names.size(); ++i) lookupNames_.push_back(Lower(result_.names[i]));
     rowKeys_.clear();
     for (size_t i = 0; i < result_.rows.size(); ++i) rowKeys_.push_back(nextKey_++);
+    option_ = option;
+    statement_ = sql;
     open_ = true;
     pos_ = 0;
     return true;
 }
 
-bool CADORecordset::Requery() { return Open(std::string(), openQuery); }
+// The same command again: a table opened by its name is still a table.
+bool CADORecordset::Requery() { return Open(std::string(), option_); }
 
 long CADORecordset::GetRecordCount() {
     if (!open_) {
@@ -1127,7 +1130,7 @@ bool CADORecordset::WriteTarget(std::string& table, int& idColumn) {
         return false;
     };
     bool maria = db_ && db_->GetBackend() == CADODataBase::MARIADB;
-    if (!SingleTableSelection(query_, maria))
+    if (!SingleTableSelection(statement_, maria))
         return refuse("rows of this query cannot be written back: it is not a plain selection from one table");
     std::string name, schema;
     idColumn = -1;

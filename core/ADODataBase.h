@@ -212,6 +212,8 @@ private:
     bool open_ = false;
     DbResult result_;
     long pos_ = 0;
+    int option_ = openQuery;
+    std::string statement_;  // as run: a table's name becomes a selection
     std::vector<std::string> lookupNames_;  // lower-cased names fields are found by
 
     int searchDirection_ = searchForward;

@@ -516,6 +516,20 @@ TEST_P(DbRecordsetTest, WritesThatCannotBeMappedFailAndChangeNothing) {
   }
   EXPECT_EQ(Cli("select id, url, alias from FileSource_info order by id"), before);
 
+  // A table opened by its name is a plain selection from it, also when run again.
+  {
+    CADORecordset table(&db_);
+    ASSERT_TRUE(table.Open("FileSource_info", CADORecordset::openTable)) << table.GetLastError();
+    ASSERT_TRUE(table.AddNew()) << table.GetLastError();
+    ASSERT_TRUE(table.SetFieldValueString("url", "/f/3"));
+    ASSERT_TRUE(table.Update()) << table.GetLastError();
+    ASSERT_TRUE(table.Requery()) << table.GetLastError();
+    EXPECT_EQ(table.GetRecordCount(), 3);
+    EXPECT_TRUE(table.Find("url = '/f/3'"));
+    ASSERT_TRUE(table.Delete()) << table.GetLastError();
+  }
+  EXPECT_EQ(Cli("select id, url, alias from FileSource_info order by id"), before);
+
   // A row deleted behind the result set's back is not found again.
   CADORecordset rs(&db_);
   ASSERT_TRUE(rs.Open("select * from FileSource_info order by id"));
