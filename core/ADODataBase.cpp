@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/Log.h"
 
@@ -194,7 +197,10 @@ bool CADODataBase::OpenMariaLocked() {
     my_bool off = 0;
     mysql_options(m, MYSQL_OPT_RECONNECT, &off);
     if (!mysql_real_connect(m, host_.empty() ? nullptr : host_.c_str(), user_.c_str(), password_.c_str(),
-                            database_.c_str(), port_, socket_.empty() ? nullptr : socket_.c_str(), 0)) {
+                            database_.c_str(), port_, socket_.empty() ? nullptr : socket_.c_str(),
+                            // An update counts the rows it matched, not only
+                            // those it changed, as a row written back expects.
+                            CLIENT_FOUND_ROWS)) {
         if (!outage_)
             LogError("cannot connect to database %s on %s: %s", database_.c_str(),
                      socket_.empty() ? host_.c_str() : socket_.c_str(), mysql_error(m));
@@ -328,8 +334,13 @@ bool CADODataBase::RunSqlite(const std::string& statement, DbResult* result, int
         for (int i = 0; i < n; ++i) {
             const char* name = sqlite3_column_name(st, i);
             const char* table = sqlite3_column_table_name(st, i);
+            const char* origin = sqlite3_column_origin_name(st, i);
+            const char* schema = sqlite3_column_database_name(st, i);
             result->names.push_back(name ? name : "");
             result->tables.push_back(table ? table : "");
+            result->origins.push_back(origin ? origin : "");
+            result->originTables.push_back(origin && table ? table : "");
+            result->originDbs.push_back(origin && schema ? schema : "");
         }
     }
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
@@ -416,6 +427,11 @@ bool CADODataBase::RunMariaOnce(const std::string& statement, DbResult* result, 
             for (unsigned int i = 0; i < n; ++i) {
                 result->names.push_back(fields[i].name ? fields[i].name : "");
                 result->tables.push_back(fields[i].table ? fields[i].table : "");
+                bool stored = fields[i].org_name && *fields[i].org_name && fields[i].org_table &&
+                              *fields[i].org_table;
+                result->origins.push_back(stored ? fields[i].org_name : "");
+                result->originTables.push_back(stored ? fields[i].org_table : "");
+                result->originDbs.push_back(stored && fields[i].db ? fields[i].db : "");
             }
             while (MYSQL_ROW r = mysql_fetch_row(res)) {
                 unsigned long* len = mysql_fetch_lengths(res);
@@ -567,6 +583,21 @@ bool CADODataBase::Query(const std::string& statement, DbResult& result, ErrorIn
     return false;
 }
 
+bool CADODataBase::Write(const std::string& statement, int* newId, long& changed, ErrorInfo& error) {
+    std::lock_guard<std::mutex> g(lock_);
+    changed = 0;
+    if (!ExecuteLocked(statement, newId, error)) return false;
+    // A statement that succeeded left its connection in place, so the count
+    // read here is this statement's.
+    if (backend_ == SQLITE && sqlite_) {
+        changed = sqlite3_changes(sqlite_);
+    } else if (mysql_) {
+        my_ulonglong n = mysql_affected_rows(mysql_);
+        changed = n == static_cast<my_ulonglong>(-1) ? 0 : static_cast<long>(n);
+    }
+    return true;
+}
+
 bool CADODataBase::BeginTrans() { return Execute("BEGIN"); }
 bool CADODataBase::CommitTrans() { return Execute("COMMIT"); }
 bool CADODataBase::RollbackTrans() { return Execute("ROLLBACK"); }
@@ -586,6 +617,12 @@ void CADORecordset::Close() {
     result_ = DbResult();
     lookupNames_.clear();
     pos_ = 0;
+    rowKeys_.clear();
+    bookmark_ = 0;
+    deletedCurrent_ = false;
+    editMode_ = editNone;
+    original_.clear();
+    dirty_.clear();
 }
 
 void CADORecordset::Fail(long code, const std::string& meaning, const std::string& source,
@@ -631,12 +668,17 @@ bool CADORecordset::Open(const std::string& statement, int option) {
     // source) is only found as table.column; every column answers to that form.
     lookupNames_.clear();
     for (size_t i = 0; i < result_.names.size(); ++i) lookupNames_.push_back(Lower(result_.names[i]));
+    rowKeys_.clear();
+    for (size_t i = 0; i < result_.rows.size(); ++i) rowKeys_.push_back(nextKey_++);
+    option_ = option;
+    statement_ = sql;
     open_ = true;
     pos_ = 0;
     return true;
 }
 
-bool CADORecordset::Requery() { return Open(std::string(), openQuery); }
+// The same command again: a table opened by its name is still a table.
+bool CADORecordset::Requery() { return Open(std::string(), option_); }
 
 long CADORecordset::GetRecordCount() {
     if (!open_) {
@@ -648,7 +690,7 @@ long CADORecordset::GetRecordCount() {
 }
 
 long CADORecordset::GetAbsolutePosition() const {
-    if (!open_ || pos_ < 0 || pos_ >= static_cast<long>(result_.rows.size())) return -1;
+    if (!open_ || deletedCurrent_ || pos_ < 0 || pos_ >= static_cast<long>(result_.rows.size())) return -1;
     return pos_ + 1;
 }
 
@@ -656,17 +698,38 @@ long CADORecordset::GetAbsolutePosition() const {
 bool CADORecordset::IsEof() const { return !open_ || pos_ >= static_cast<long>(result_.rows.size()); }
 bool CADORecordset::IsBof() const { return !open_ || pos_ < 0 || result_.rows.empty(); }
 
+namespace {
+const char kNoCurrentMeaning[] = "Either BOF or EOF is True, or the current record has been deleted.";
+const char kClosedMeaning[] = "Operation is not allowed when the object is closed.";
+const char kArgumentMeaning[] =
+    "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another.";
+// The codes ADO raises when a row cannot be written back.
+constexpr long kErrRowNotFound = 0x80040E38L;
+constexpr long kErrNotUpdatable = 0x800A0CB3L;
+}  // namespace
+
+// Leaving a row that is being edited or added writes it first, as a client
+// cursor does; a write that fails leaves the move undone.
+bool CADORecordset::LeaveRow() {
+    if (editMode_ == editNone) return true;
+    return Update();
+}
+
 bool CADORecordset::MoveFirst() {
-    if (!open_) return false;
+    if (!open_ || !LeaveRow()) return false;
+    deletedCurrent_ = false;
     pos_ = 0;
     return true;
 }
 
 bool CADORecordset::MoveNext() {
-    if (!open_) return false;
+    if (!open_ || !LeaveRow()) return false;
+    if (deletedCurrent_) {
+        deletedCurrent_ = false;
+        return true;
+    }
     if (pos_ >= static_cast<long>(result_.rows.size())) {
-        Fail(kErrNoCurrentRecord, "Either BOF or EOF is True, or the current record has been deleted.",
-             "CADORecordset", "move past the last row");
+        Fail(kErrNoCurrentRecord, kNoCurrentMeaning, "CADORecordset", "move past the last row");
         return false;
     }
     ++pos_;
@@ -674,10 +737,10 @@ bool CADORecordset::MoveNext() {
 }
 
 bool CADORecordset::MovePrevious() {
-    if (!open_) return false;
+    if (!open_ || !LeaveRow()) return false;
+    deletedCurrent_ = false;
     if (pos_ < 0) {
-        Fail(kErrNoCurrentRecord, "Either BOF or EOF is True, or the current record has been deleted.",
-             "CADORecordset", "move before the first row");
+        Fail(kErrNoCurrentRecord, kNoCurrentMeaning, "CADORecordset", "move before the first row");
         return false;
     }
     --pos_;
@@ -685,16 +748,20 @@ bool CADORecordset::MovePrevious() {
 }
 
 bool CADORecordset::MoveLast() {
-    if (!open_) return false;
+    if (!open_ || !LeaveRow()) return false;
+    deletedCurrent_ = false;
     pos_ = static_cast<long>(result_.rows.size()) - 1;
     if (pos_ < 0) pos_ = 0;
     return true;
 }
 
 bool CADORecordset::Move(long rows) {
-    if (!open_) return false;
+    if (!open_ || !LeaveRow()) return false;
     long n = static_cast<long>(result_.rows.size());
-    long target = pos_ + rows;
+    // After a delete the position already stands one row further on.
+    if (deletedCurrent_ && rows > 0) --rows;
+    deletedCurrent_ = false;
+    long target = pos_ + std::max(-n - 1, std::min(n + 1, rows));
     pos_ = std::max(-1L, std::min(n, target));
     return true;
 }
@@ -724,9 +791,9 @@ const DbValue* CADORecordset::Cell(int index, const std::string& what) {
              "CADORecordset", "no field " + what);
         return nullptr;
     }
-    if (pos_ < 0 || pos_ >= static_cast<long>(result_.rows.size())) {
-        Fail(kErrNoCurrentRecord, "Either BOF or EOF is True, or the current record has been deleted.",
-             "CADORecordset", "no current row to read " + what + " from");
+    if (deletedCurrent_ || pos_ < 0 || pos_ >= static_cast<long>(result_.rows.size())) {
+        Fail(kErrNoCurrentRecord, kNoCurrentMeaning, "CADORecordset",
+             deletedCurrent_ ? "the current row was deleted" : "no current row to read " + what + " from");
         return nullptr;
     }
     return &result_.rows[static_cast<size_t>(pos_)][static_cast<size_t>(index)];
@@ -770,6 +837,91 @@ bool ToDouble(const DbValue& v, double& value) {
     }
 }
 
+// The one date-time form of this wrapper, "%Y-%m-%d %H:%M:%S", and nothing else.
+bool ValidCalendar(const std::tm& t) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int year = t.tm_year + 1900;
+    if (year < 1 || year > 9999 || t.tm_mon < 0 || t.tm_mon > 11) return false;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    int inMonth = days[t.tm_mon] + (t.tm_mon == 1 && leap ? 1 : 0);
+    return t.tm_mday >= 1 && t.tm_mday <= inMonth && t.tm_hour >= 0 && t.tm_hour <= 23 && t.tm_min >= 0 &&
+           t.tm_min <= 59 && t.tm_sec >= 0 && t.tm_sec <= 59;
+}
+
+bool ParseDateTime(const std::string& text, std::tm& value) {
+    static const char shape[] = "dddd-dd-dd dd:dd:dd";
+    if (text.size() != sizeof(shape) - 1) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+        if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
+    }
+    auto num = [&](size_t at, size_t len) { return std::atoi(text.substr(at, len).c_str()); };
+    std::tm t{};
+    t.tm_year = num(0, 4) - 1900;
+    t.tm_mon = num(5, 2) - 1;
+    t.tm_mday = num(8, 2);
+    t.tm_hour = num(11, 2);
+    t.tm_min = num(14, 2);
+    t.tm_sec = num(17, 2);
+    if (!ValidCalendar(t)) return false;
+    std::tm full = t;
+    timegm(&full);  // fills the week and year days; UTC, so no zone moves the fields
+    value = t;
+    value.tm_wday = full.tm_wday;
+    value.tm_yday = full.tm_yday;
+    return true;
+}
+
+bool ToDateTime(const DbValue& v, std::tm& value) {
+    switch (v.kind) {
+        case DbValue::Null: return true;
+        // The embedded file keeps date-times as text in the same form.
+        case DbValue::DateTime: case DbValue::Text: return ParseDateTime(v.s, value);
+        default: return false;
+    }
+}
+
+bool MakeText(const std::string& value, DbValue& v) {
+    v.kind = DbValue::Text;
+    v.s = value;
+    return true;
+}
+
+bool MakeInt(int value, DbValue& v) {
+    v.kind = DbValue::Int32;
+    v.i = value;
+    return true;
+}
+
+bool MakeLong(long value, DbValue& v) {
+    v.i = value;
+    v.kind = IntegerKind(v.i, false);
+    return true;
+}
+
+bool MakeDouble(double value, DbValue& v) {
+    if (!std::isfinite(value)) return false;  // no database stores these as numbers
+    v.kind = DbValue::Double;
+    v.d = value;
+    return true;
+}
+
+bool MakeDateTime(const std::tm& value, DbValue& v) {
+    if (!ValidCalendar(value)) return false;
+    char text[96];
+    std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", value.tm_year + 1900, value.tm_mon + 1,
+                  value.tm_mday, value.tm_hour, value.tm_min, value.tm_sec);
+    v.kind = DbValue::DateTime;
+    v.s = text;
+    return true;
+}
+
+std::string DoubleText(double d) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof(buf), d);  // shortest exact form, whatever the locale
+    return std::string(buf, r.ptr);
+}
+
 }  // namespace
 
 #define VV_GETTERS(Getter, Type, Convert)                                        \
@@ -792,4 +944,627 @@ VV_GETTERS(GetFieldValueInt, int, ToInt)
 VV_GETTERS(GetFieldValueString, std::string, ToString)
 VV_GETTERS(GetFieldValueLong, long, ToLong)
 VV_GETTERS(GetFieldValueDouble, double, ToDouble)
+VV_GETTERS(GetFieldValueDateTime, std::tm, ToDateTime)
 #undef VV_GETTERS
+
+#define VV_SETTERS(Setter, Type, Make)                                                  \
+    bool CADORecordset::Setter(int index, Type value) {                                 \
+        DbValue v;                                                                      \
+        if (!Make(value, v)) {                                                          \
+            Fail(kErrInvalidArgument, kArgumentMeaning, "CADORecordset",                \
+                 "not a value field #" + std::to_string(index) + " can hold");          \
+            return false;                                                               \
+        }                                                                               \
+        return SetCell(index, "#" + std::to_string(index), std::move(v));               \
+    }                                                                                   \
+    bool CADORecordset::Setter(const std::string& field, Type value) {                  \
+        DbValue v;                                                                      \
+        if (!Make(value, v)) {                                                          \
+            Fail(kErrInvalidArgument, kArgumentMeaning, "CADORecordset",                \
+                 "not a value field " + field + " can hold");                           \
+            return false;                                                               \
+        }                                                                               \
+        return SetCell(open_ ? FieldIndex(field) : 0, field, std::move(v));             \
+    }
+
+VV_SETTERS(SetFieldValueString, const std::string&, MakeText)
+VV_SETTERS(SetFieldValueInt, int, MakeInt)
+VV_SETTERS(SetFieldValueLong, long, MakeLong)
+VV_SETTERS(SetFieldValueDouble, double, MakeDouble)
+VV_SETTERS(SetFieldValueDateTime, const std::tm&, MakeDateTime)
+#undef VV_SETTERS
+
+bool CADORecordset::SetCell(int index, const std::string& what, DbValue value) {
+    if (!Cell(index, what)) return false;
+    std::vector<DbValue>& row = result_.rows[static_cast<size_t>(pos_)];
+    if (editMode_ == editNone) {
+        original_ = row;
+        dirty_.assign(row.size(), false);
+        editMode_ = editInProgress;
+    }
+    row[static_cast<size_t>(index)] = std::move(value);
+    dirty_[static_cast<size_t>(index)] = true;
+    return true;
+}
+
+// A write that did not reach the database leaves the row as it was read, so
+// what the result set shows is always what the database holds.
+void CADORecordset::DropEdit() {
+    if (editMode_ == editAdd) {
+        if (pos_ >= 0 && pos_ < static_cast<long>(result_.rows.size())) {
+            result_.rows.erase(result_.rows.begin() + pos_);
+            rowKeys_.erase(rowKeys_.begin() + pos_);
+        }
+        pos_ = std::min(addedFrom_, static_cast<long>(result_.rows.size()));
+    } else if (editMode_ == editInProgress && pos_ >= 0 && pos_ < static_cast<long>(result_.rows.size())) {
+        result_.rows[static_cast<size_t>(pos_)] = original_;
+    }
+    editMode_ = editNone;
+    original_.clear();
+    dirty_.clear();
+}
+
+namespace {
+
+struct Token {
+    std::string text;  // lower-cased unless a quoted name
+    bool quotedName;
+    int depth;
+};
+
+std::vector<Token> Tokens(const std::string& q, bool backslashEscapes) {
+    std::vector<Token> out;
+    int depth = 0;
+    auto wordChar = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; };
+    size_t i = 0;
+    while (i < q.size()) {
+        unsigned char c = static_cast<unsigned char>(q[i]);
+        if (std::isspace(c)) {
+            ++i;
+        } else if (c == '-' && i + 1 < q.size() && q[i + 1] == '-') {
+            while (i < q.size() && q[i] != '\n') ++i;
+        } else if (c == '/' && i + 1 < q.size() && q[i + 1] == '*') {
+            size_t e = q.find("*/", i + 2);
+            i = e == std::string::npos ? q.size() : e + 2;
+        } else if (c == '\'') {
+            for (++i; i < q.size(); ++i) {
+                if (backslashEscapes && q[i] == '\\') {
+                    ++i;
+                } else if (q[i] == '\'') {
+                    if (i + 1 < q.size() && q[i + 1] == '\'') ++i;
+                    else break;
+                }
+            }
+            ++i;
+            out.push_back({"'", false, depth});
+        } else if (c == '"' || c == '`' || c == '[') {
+            char close = c == '[' ? ']' : static_cast<char>(c);
+            std::string name;
+            for (++i; i < q.size(); ++i) {
+                if (q[i] == close) {
+                    if (close != ']' && i + 1 < q.size() && q[i + 1] == close) ++i;
+                    else break;
+                }
+                name += q[i];
+            }
+            ++i;
+            out.push_back({name, true, depth});
+        } else if (wordChar(c)) {
+            size_t b = i;
+            while (i < q.size() && wordChar(static_cast<unsigned char>(q[i]))) ++i;
+            out.push_back({Lower(q.substr(b, i - b)), false, depth});
+        } else if (c == '(') {
+            out.push_back({"(", false, depth++});
+            ++i;
+        } else if (c == ')') {
+            out.push_back({")", false, --depth});
+            ++i;
+        } else {
+            out.push_back({std::string(1, static_cast<char>(c)), false, depth});
+            ++i;
+        }
+    }
+    return out;
+}
+
+// True for "select ... from <table> [[as] alias] [where ...] [order by ...]
+// [limit ...]": the rows are rows of that one table and can be written back.
+bool SingleTableSelection(const std::string& query, bool backslashEscapes) {
+    std::vector<Token> top;
+    for (Token& t : Tokens(query, backslashEscapes))
+        if (t.depth == 0) top.push_back(std::move(t));
+    static const char* const refused[] = {"join", "union", "intersect", "except", "group", "having", "distinct"};
+    size_t from = 0;
+    int froms = 0;
+    for (size_t k = 0; k < top.size(); ++k) {
+        if (top[k].quotedName) continue;
+        for (const char* r : refused)
+            if (top[k].text == r) return false;
+        if (top[k].text == "from") {
+            ++froms;
+            from = k;
+        }
+    }
+    if (froms != 1 || top.empty() || top[0].quotedName || top[0].text != "select") return false;
+    auto keyword = [&](size_t k, const char* w) { return k < top.size() && !top[k].quotedName && top[k].text == w; };
+    auto name = [&](size_t k) {
+        if (k >= top.size()) return false;
+        if (top[k].quotedName) return true;
+        unsigned char c = static_cast<unsigned char>(top[k].text[0]);
+        return (std::isalpha(c) || c == '_' || c >= 0x80) && top[k].text != "where" && top[k].text != "order" &&
+               top[k].text != "limit" && top[k].text != "as";
+    };
+    auto end = [&](size_t k) {
+        return k >= top.size() || keyword(k, ";") || keyword(k, "where") || keyword(k, "order") || keyword(k, "limit");
+    };
+    size_t k = from + 1;
+    if (!name(k++)) return false;
+    if (keyword(k, ".")) {
+        if (!name(++k)) return false;
+        ++k;
+    }
+    if (end(k)) return true;
+    if (keyword(k, "as")) ++k;
+    if (!name(k++)) return false;
+    return end(k);
+}
+
+}  // namespace
+
+std::string CADORecordset::QuoteName(const std::string& name) const {
+    char q = db_ && db_->GetBackend() == CADODataBase::MARIADB ? '`' : '"';
+    std::string out(1, q);
+    for (char c : name) {
+        out += c;
+        if (c == q) out += q;
+    }
+    return out + q;
+}
+
+bool CADORecordset::WriteTarget(std::string& table, int& idColumn) {
+    auto refuse = [&](const std::string& why) {
+        Fail(kErrNotUpdatable,
+             "Current Recordset does not support updating. This may be a limitation of the provider, or of the "
+             "selected locktype.",
+             "CADORecordset", why);
+        return false;
+    };
+    bool maria = db_ && db_->GetBackend() == CADODataBase::MARIADB;
+    if (!SingleTableSelection(statement_, maria))
+        return refuse("rows of this query cannot be written back: it is not a plain selection from one table");
+    std::string name, schema;
+    idColumn = -1;
+    for (size_t i = 0; i < result_.names.size(); ++i) {
+        if (result_.originTables[i].empty()) continue;
+        if (name.empty()) {
+            name = result_.originTables[i];
+            schema = result_.originDbs[i];
+        } else if (result_.originTables[i] != name || result_.originDbs[i] != schema) {
+            return refuse("rows of this query cannot be written back: its columns come from more than one table");
+        }
+        if (idColumn < 0 && Lower(result_.origins[i]) == "id") idColumn = static_cast<int>(i);
+    }
+    if (name.empty()) return refuse("rows of this query cannot be written back: no column is stored in a table");
+    if (idColumn < 0)
+        return refuse("rows of this query cannot be written back: it does not select the id column of " + name);
+    table = (schema.empty() ? std::string() : QuoteName(schema) + ".") + QuoteName(name);
+    return true;
+}
+
+bool CADORecordset::Literal(const DbValue& v, std::string& out) {
+    switch (v.kind) {
+        case DbValue::Null: out = "NULL"; return true;
+        case DbValue::Bool: out = v.i ? "1" : "0"; return true;
+        case DbValue::Int16: case DbValue::Int32: case DbValue::Int64: out = std::to_string(v.i); return true;
+        case DbValue::Double:
+            if (!std::isfinite(v.d)) return false;
+            out = DoubleText(v.d);
+            return true;
+        case DbValue::Text: case DbValue::DateTime:
+            // The embedded database would end the text at a NUL.
+            if (db_->GetBackend() != CADODataBase::MARIADB && v.s.find('\0') != std::string::npos) return false;
+            out = "'" + db_->EscapeText(v.s) + "'";
+            return true;
+        case DbValue::Blob: {
+            static const char digits[] = "0123456789ABCDEF";
+            out = "X'";
+            for (unsigned char c : v.s) {
+                out += digits[c >> 4];
+                out += digits[c & 15];
+            }
+            out += "'";
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CADORecordset::AddNew() {
+    if (!open_) {
+        Fail(kErrObjectClosed, kClosedMeaning, "CADORecordset", "the result set is not open");
+        return false;
+    }
+    if (!LeaveRow()) return false;
+    std::string table;
+    int idColumn;
+    if (!WriteTarget(table, idColumn)) return false;
+    addedFrom_ = pos_;
+    deletedCurrent_ = false;
+    result_.rows.emplace_back(result_.names.size());
+    rowKeys_.push_back(nextKey_++);
+    pos_ = static_cast<long>(result_.rows.size()) - 1;
+    editMode_ = editAdd;
+    original_.clear();
+    dirty_.assign(result_.names.size(), false);
+    return true;
+}
+
+bool CADORecordset::Update() {
+    if (!open_) {
+        Fail(kErrObjectClosed, kClosedMeaning, "CADORecordset", "the result set is not open");
+        return false;
+    }
+    if (editMode_ == editNone) return true;
+    std::string table;
+    int idColumn;
+    if (!WriteTarget(table, idColumn)) {
+        DropEdit();
+        return false;
+    }
+    std::vector<DbValue>& row = result_.rows[static_cast<size_t>(pos_)];
+    std::vector<std::string> columns, values;
+    for (size_t i = 0; i < row.size(); ++i) {
+        if (!dirty_[i]) continue;
+        std::string literal;
+        if (result_.origins[i].empty() || !Literal(row[i], literal)) {
+            Fail(kErrInvalidArgument, kArgumentMeaning, "CADORecordset",
+                 "field " + result_.names[i] + " cannot be written back: " +
+                     (result_.origins[i].empty() ? "it is computed, not stored" : "its value cannot be stored"));
+            DropEdit();
+            return false;
+        }
+        columns.push_back(QuoteName(result_.origins[i]));
+        values.push_back(literal);
+    }
+    std::string statement;
+    if (editMode_ == editAdd) {
+        if (columns.empty()) {
+            statement = "insert into " + table +
+                        (db_->GetBackend() == CADODataBase::MARIADB ? " () values ()" : " default values");
+        } else {
+            std::string names, literals;
+            for (size_t i = 0; i < columns.size(); ++i) {
+                names += (i ? "," : "") + columns[i];
+                literals += (i ? "," : "") + values[i];
+            }
+            statement = "insert into " + table + " (" + names + ") values (" + literals + ")";
+        }
+    } else {
+        if (columns.empty()) {
+            DropEdit();
+            return true;
+        }
+        std::string key;
+        if (original_[static_cast<size_t>(idColumn)].kind == DbValue::Null ||
+            !Literal(original_[static_cast<size_t>(idColumn)], key)) {
+            Fail(kErrRowNotFound, "Row cannot be located for updating.", "CADORecordset", "the row has no id");
+            DropEdit();
+            return false;
+        }
+        statement = "update " + table + " set ";
+        for (size_t i = 0; i < columns.size(); ++i) statement += (i ? ", " : "") + columns[i] + " = " + values[i];
+        statement += " where " + QuoteName(result_.origins[static_cast<size_t>(idColumn)]) + " = " + key;
+    }
+    CADODataBase::ErrorInfo e;
+    int newId = 0;
+    long changed = 0;
+    bool adding = editMode_ == editAdd;
+    if (!db_->Write(statement, adding ? &newId : nullptr, changed, e)) {
+        Fail(e.code, e.meaning, e.source, e.description);
+        DropEdit();
+        return false;
+    }
+    if (changed != 1) {
+        Fail(kErrRowNotFound, "Row cannot be located for updating.", "CADORecordset",
+             "the row is no longer in table " + table);
+        DropEdit();
+        return false;
+    }
+    if (adding) {
+        row[static_cast<size_t>(idColumn)].kind = DbValue::Int32;
+        row[static_cast<size_t>(idColumn)].i = newId;
+    }
+    editMode_ = editNone;
+    original_.clear();
+    dirty_.clear();
+    return true;
+}
+
+bool CADORecordset::Delete() {
+    if (!open_) {
+        Fail(kErrObjectClosed, kClosedMeaning, "CADORecordset", "the result set is not open");
+        return false;
+    }
+    if (editMode_ == editAdd) {  // the new row was never stored
+        DropEdit();
+        return true;
+    }
+    if (!Cell(0, "#0")) return false;
+    DropEdit();  // the row goes, with any change not yet written
+    std::string table, key;
+    int idColumn;
+    if (!WriteTarget(table, idColumn)) return false;
+    const DbValue& id = result_.rows[static_cast<size_t>(pos_)][static_cast<size_t>(idColumn)];
+    if (id.kind == DbValue::Null || !Literal(id, key)) {
+        Fail(kErrRowNotFound, "Row cannot be located for updating.", "CADORecordset", "the row has no id");
+        return false;
+    }
+    CADODataBase::ErrorInfo e;
+    long changed = 0;
+    if (!db_->Write("delete from " + table + " where " +
+                        QuoteName(result_.origins[static_cast<size_t>(idColumn)]) + " = " + key,
+                    nullptr, changed, e)) {
+        Fail(e.code, e.meaning, e.source, e.description);
+        return false;
+    }
+    if (changed != 1) {
+        Fail(kErrRowNotFound, "Row cannot be located for updating.", "CADORecordset",
+             "the row is no longer in table " + table);
+        return false;
+    }
+    result_.rows.erase(result_.rows.begin() + pos_);
+    rowKeys_.erase(rowKeys_.begin() + pos_);
+    deletedCurrent_ = true;
+    return true;
+}
+
+bool CADORecordset::GetBookmark() {
+    if (!Cell(0, "#0")) return false;
+    bookmark_ = rowKeys_[static_cast<size_t>(pos_)];
+    return true;
+}
+
+bool CADORecordset::SetBookmark() {
+    if (!open_) {
+        Fail(kErrObjectClosed, kClosedMeaning, "CADORecordset", "the result set is not open");
+        return false;
+    }
+    if (bookmark_ == 0) {
+        Fail(kErrInvalidArgument, kArgumentMeaning, "CADORecordset", "no bookmark is kept");
+        return false;
+    }
+    if (!LeaveRow()) return false;
+    auto at = std::find(rowKeys_.begin(), rowKeys_.end(), bookmark_);
+    if (at == rowKeys_.end()) {
+        Fail(kErrNoCurrentRecord, kNoCurrentMeaning, "CADORecordset", "the bookmarked row was deleted");
+        return false;
+    }
+    pos_ = at - rowKeys_.begin();
+    deletedCurrent_ = false;
+    return true;
+}
+
+namespace {
+
+enum class CriteriaOp { Eq, Ne, Lt, Gt, Le, Ge, Like };
+
+struct Criterion {
+    std::string field;
+    CriteriaOp op = CriteriaOp::Eq;
+    std::string value;
+    bool quoted = false;  // a text ('...') or date (#...#) value
+};
+
+bool ParseCriterion(const std::string& c, Criterion& out) {
+    size_t i = 0;
+    auto blanks = [&] {
+        while (i < c.size() && std::isspace(static_cast<unsigned char>(c[i]))) ++i;
+    };
+    blanks();
+    if (i < c.size() && c[i] == '[') {
+        size_t e = c.find(']', i);
+        if (e == std::string::npos) return false;
+        out.field = c.substr(i + 1, e - i - 1);
+        i = e + 1;
+    } else {
+        size_t b = i;
+        while (i < c.size() && (std::isalnum(static_cast<unsigned char>(c[i])) || c[i] == '_' || c[i] == '.' ||
+                                static_cast<unsigned char>(c[i]) >= 0x80))
+            ++i;
+        out.field = c.substr(b, i - b);
+    }
+    if (out.field.empty()) return false;
+    blanks();
+    static const struct {
+        const char* text;
+        CriteriaOp op;
+    } ops[] = {{"<>", CriteriaOp::Ne}, {"<=", CriteriaOp::Le}, {">=", CriteriaOp::Ge}, {"=", CriteriaOp::Eq},
+               {"<", CriteriaOp::Lt},  {">", CriteriaOp::Gt},  {"like", CriteriaOp::Like}};
+    bool found = false;
+    for (const auto& o : ops) {
+        size_t n = std::strlen(o.text);
+        if (Lower(c.substr(i, n)) != o.text) continue;
+        if (o.op == CriteriaOp::Like && i + n < c.size() && !std::isspace(static_cast<unsigned char>(c[i + n])) &&
+            c[i + n] != '\'')
+            continue;
+        out.op = o.op;
+        i += n;
+        found = true;
+        break;
+    }
+    if (!found) return false;
+    blanks();
+    if (i < c.size() && (c[i] == '\'' || c[i] == '#')) {
+        char close = c[i];
+        out.quoted = true;
+        bool closed = false;
+        for (++i; i < c.size(); ++i) {
+            if (c[i] == close) {
+                if (close == '\'' && i + 1 < c.size() && c[i + 1] == '\'') {
+                    out.value += '\'';
+                    ++i;
+                    continue;
+                }
+                closed = true;
+                ++i;
+                break;
+            }
+            out.value += c[i];
+        }
+        if (!closed) return false;
+    } else {
+        size_t b = i;
+        while (i < c.size() && !std::isspace(static_cast<unsigned char>(c[i]))) ++i;
+        out.value = c.substr(b, i - b);
+        if (out.value.empty()) return false;
+    }
+    blanks();
+    if (i != c.size()) return false;
+    return out.op != CriteriaOp::Like || out.quoted;
+}
+
+bool ParseNumber(const std::string& text, bool& integral, int64_t& i, double& d) {
+    const char* b = text.data();
+    const char* e = b + text.size();
+    if (b != e && *b == '+') ++b;
+    if (b == e) return false;
+    auto ri = std::from_chars(b, e, i);
+    if (ri.ec == std::errc() && ri.ptr == e) {
+        integral = true;
+        d = static_cast<double>(i);
+        return true;
+    }
+    auto rd = std::from_chars(b, e, d);
+    if (rd.ec != std::errc() || rd.ptr != e || !std::isfinite(d)) return false;
+    integral = false;
+    return true;
+}
+
+// '*' and '%' stand for any run of characters; letters match in any case.
+bool Like(const std::string& text, const std::string& pattern) {
+    size_t t = 0, p = 0, starP = std::string::npos, starT = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && (pattern[p] == '*' || pattern[p] == '%')) {
+            starP = p++;
+            starT = t;
+        } else if (p < pattern.size() && std::tolower(static_cast<unsigned char>(pattern[p])) ==
+                                             std::tolower(static_cast<unsigned char>(text[t]))) {
+            ++p;
+            ++t;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            t = ++starT;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && (pattern[p] == '*' || pattern[p] == '%')) ++p;
+    return p == pattern.size();
+}
+
+bool Matches(const DbValue& v, const Criterion& c) {
+    int order = 0;
+    switch (v.kind) {
+        case DbValue::Null: case DbValue::Blob: return false;  // a null equals nothing, as in SQL
+        case DbValue::Int16: case DbValue::Int32: case DbValue::Int64: case DbValue::Bool: case DbValue::Double: {
+            if (c.op == CriteriaOp::Like)
+                return Like(v.kind == DbValue::Double ? DoubleText(v.d) : std::to_string(v.i), c.value);
+            bool integral;
+            int64_t i;
+            double d;
+            if (!ParseNumber(c.value, integral, i, d)) return false;
+            if (v.kind != DbValue::Double && integral) {
+                order = v.i < i ? -1 : v.i > i ? 1 : 0;
+            } else {
+                double mine = v.kind == DbValue::Double ? v.d : static_cast<double>(v.i);
+                order = mine < d ? -1 : mine > d ? 1 : 0;
+            }
+            break;
+        }
+        case DbValue::Text: case DbValue::DateTime: {
+            if (c.op == CriteriaOp::Like) return Like(v.s, c.value);
+            if (c.quoted) {
+                int r = Lower(v.s).compare(Lower(c.value));
+                order = r < 0 ? -1 : r > 0 ? 1 : 0;
+                break;
+            }
+            bool integral, mineIntegral;
+            int64_t i, mineI;
+            double d, mineD;
+            if (!ParseNumber(c.value, integral, i, d) || !ParseNumber(v.s, mineIntegral, mineI, mineD)) return false;
+            order = mineD < d ? -1 : mineD > d ? 1 : 0;
+            if (integral && mineIntegral) order = mineI < i ? -1 : mineI > i ? 1 : 0;
+            break;
+        }
+    }
+    switch (c.op) {
+        case CriteriaOp::Eq: return order == 0;
+        case CriteriaOp::Ne: return order != 0;
+        case CriteriaOp::Lt: return order < 0;
+        case CriteriaOp::Gt: return order > 0;
+        case CriteriaOp::Le: return order <= 0;
+        case CriteriaOp::Ge: return order >= 0;
+        case CriteriaOp::Like: return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CADORecordset::Search(long from) {
+    Criterion c;
+    if (!ParseCriterion(criteria_, c)) {
+        Fail(kErrInvalidArgument, kArgumentMeaning, "CADORecordset", "criteria not understood: " + criteria_);
+        return false;
+    }
+    int field = FieldIndex(c.field);
+    if (field < 0) {
+        Fail(kErrItemNotFound,
+             "Item cannot be found in the collection corresponding to the requested name or ordinal.",
+             "CADORecordset", "no field " + c.field);
+        return false;
+    }
+    if (!LeaveRow()) return false;
+    long n = static_cast<long>(result_.rows.size());
+    deletedCurrent_ = false;
+    for (long k = from; k >= 0 && k < n; k += searchDirection_) {
+        if (Matches(result_.rows[static_cast<size_t>(k)][static_cast<size_t>(field)], c)) {
+            pos_ = k;
+            return true;
+        }
+    }
+    pos_ = searchDirection_ > 0 ? n : -1;
+    return false;
+}
+
+bool CADORecordset::Find(const std::string& criteria, int direction) {
+    if (!open_) {
+        Fail(kErrObjectClosed, kClosedMeaning, "CADORecordset", "the result set is not open");
+        return false;
+    }
+    if (direction != searchForward && direction != searchBackward) {
+        Fail(kErrInvalidArgument, kArgumentMeaning, "CADORecordset", "search direction must be 1 or -1");
+        return false;
+    }
+    criteria_ = criteria;
+    searchDirection_ = direction;
+    long n = static_cast<long>(result_.rows.size());
+    long from;
+    if (deletedCurrent_) from = direction > 0 ? pos_ : pos_ - 1;
+    else from = direction > 0 ? std::max(pos_, 0L) : std::min(pos_, n - 1);
+    return Search(from);
+}
+
+bool CADORecordset::FindNext() {
+    if (!open_) {
+        Fail(kErrObjectClosed, kClosedMeaning, "CADORecordset", "the result set is not open");
+        return false;
+    }
+    if (criteria_.empty()) {
+        Fail(kErrInvalidArgument, kArgumentMeaning, "CADORecordset", "no criteria are kept");
+        return false;
+    }
+    long from = deletedCurrent_ ? (searchDirection_ > 0 ? pos_ : pos_ - 1) : pos_ + searchDirection_;
+    return Search(from);
+}
+

@@ -11,6 +11,7 @@
 // when it opens; walking it afterwards touches no connection.
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ struct DbValue {
 struct DbResult {
     std::vector<std::string> names;   // column names as the provider gave them
     std::vector<std::string> tables;  // table (or alias) of each column, may be empty
+    // Where each column is stored, for writing a changed row back: the
+    // column's own name, its table and that table's database (schema), all
+    // empty for a computed column.
+    std::vector<std::string> origins;
+    std::vector<std::string> originTables;
+    std::vector<std::string> originDbs;
     std::vector<std::vector<DbValue>> rows;
 };
 
@@ -81,6 +88,10 @@ public:
         std::string meaning, source, description;
     };
     bool Query(const std::string& statement, DbResult& result, ErrorInfo& error);
+    // Runs an insert, update or delete for CADORecordset: the error goes to
+    // the caller rather than to this connection's last error, and changed is
+    // the number of rows the statement matched. newId as for ExecuteInsert.
+    bool Write(const std::string& statement, int* newId, long& changed, ErrorInfo& error);
 
 private:
     bool OpenSqliteLocked(const std::string& path);
@@ -112,6 +123,7 @@ private:
 class CADORecordset {
 public:
     enum { openQuery = 1, openTable = 2, openStoredProc = 3 };
+    enum { searchForward = 1, searchBackward = -1 };
 
     explicit CADORecordset(CADODataBase* db);
     ~CADORecordset();
@@ -142,6 +154,39 @@ public:
     bool GetFieldValueString(int index, std::string& value);
     bool GetFieldValueLong(int index, long& value);
     bool GetFieldValueDouble(int index, double& value);
+    // Date-times are calendar fields as stored, with no time zone applied;
+    // a null reads as all-zero fields.
+    bool GetFieldValueDateTime(const std::string& field, std::tm& value);
+    bool GetFieldValueDateTime(int index, std::tm& value);
+
+    // Setting a field starts an edit of the current row; Update writes it,
+    // and so does leaving the row by a move, a find or a bookmark.
+    bool SetFieldValueString(const std::string& field, const std::string& value);
+    bool SetFieldValueInt(const std::string& field, int value);
+    bool SetFieldValueLong(const std::string& field, long value);
+    bool SetFieldValueDouble(const std::string& field, double value);
+    bool SetFieldValueDateTime(const std::string& field, const std::tm& value);
+    bool SetFieldValueString(int index, const std::string& value);
+    bool SetFieldValueInt(int index, int value);
+    bool SetFieldValueLong(int index, long value);
+    bool SetFieldValueDouble(int index, double value);
+    bool SetFieldValueDateTime(int index, const std::tm& value);
+
+    // Rows are written back only for a plain selection from one table that
+    // includes its id column; other results are read-only.
+    bool AddNew();
+    bool Update();
+    bool Delete();  // deletes the current row in the database at once
+
+    // Criteria are "field op value" with op one of = <> < > <= >= LIKE; text
+    // values in single quotes, '*' or '%' as wildcards of LIKE. The search
+    // starts at the current row; when nothing matches the position is past
+    // the end (forward) or before the start (backward).
+    bool Find(const std::string& criteria, int direction = searchForward);
+    bool FindNext();  // the kept criteria and direction, from the next row on
+
+    bool GetBookmark();  // keeps the current row
+    bool SetBookmark();  // returns to the kept row
 
     std::string GetQuery() const { return query_; }
     std::string GetLastError() const { return lastError_; }
@@ -151,6 +196,15 @@ private:
     int FieldIndex(const std::string& field);
     void Fail(long code, const std::string& meaning, const std::string& source,
               const std::string& description);
+    bool SetCell(int index, const std::string& what, DbValue value);
+    bool LeaveRow();
+    void DropEdit();
+    bool WriteTarget(std::string& table, int& idColumn);
+    bool Literal(const DbValue& v, std::string& out);
+    std::string QuoteName(const std::string& name) const;
+    bool Search(long from);
+
+    enum EditMode { editNone, editInProgress, editAdd };
 
     CADODataBase* db_;
     std::string lastError_;
@@ -158,5 +212,22 @@ private:
     bool open_ = false;
     DbResult result_;
     long pos_ = 0;
+    int option_ = openQuery;
+    std::string statement_;  // as run: a table's name becomes a selection
     std::vector<std::string> lookupNames_;  // lower-cased names fields are found by
+
+    int searchDirection_ = searchForward;
+    std::string criteria_;
+    long bookmark_ = 0;  // key of the kept row, 0 for none
+    // Every row has a key that stays with it while rows are added and
+    // deleted, so a bookmark never lands on another row.
+    std::vector<long> rowKeys_;
+    long nextKey_ = 1;
+    // After a delete, pos_ already names the row that followed the deleted
+    // one; the next MoveNext only clears this.
+    bool deletedCurrent_ = false;
+    EditMode editMode_ = editNone;
+    std::vector<DbValue> original_;  // the row before its edit began
+    std::vector<bool> dirty_;
+    long addedFrom_ = 0;  // position before AddNew
 };

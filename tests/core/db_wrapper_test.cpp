@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -268,6 +270,278 @@ TEST_P(DbWrapperTest, EscapedTextsRoundTripAndOrdinaryTextsStayAsTheyAre) {
   }
   EXPECT_EQ(Cli("select url from IXOPull"), "sentinel");
 }
+
+// A table with every kind of value the setters write.
+class DbRecordsetTest : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(db_.Execute(
+        GetParam() == DbKind::SQLite
+            ? "create table rs_item (id integer primary key autoincrement, name text not null default '', "
+              "n integer not null default 0, big integer not null default 0, ratio real, at text)"
+            : "create table rs_item (id int not null auto_increment primary key, name varchar(255) not null "
+              "default '', n int not null default 0, big bigint not null default 0, ratio double, at datetime)"))
+        << db_.GetLastError();
+  }
+
+  static std::tm Time(int y, int mo, int d, int h, int mi, int s) {
+    std::tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    return t;
+  }
+
+  static std::string Name(CADORecordset& rs) {
+    std::string name;
+    EXPECT_TRUE(rs.GetFieldValueString("name", name)) << rs.GetLastError();
+    return name;
+  }
+};
+
+TEST_P(DbRecordsetTest, NavigationBookmarksAndFind) {
+  const char* names[] = {"alpha", "beta", "Gamma", "delta", "beta", "o'k"};
+  for (int i = 0; i < 6; ++i)
+    ASSERT_TRUE(db_.Execute("insert into rs_item (name, n, ratio) values ('" + db_.EscapeText(names[i]) + "', " +
+                            std::to_string((i + 1) * 10) + ", " + std::to_string(i) + ".5)"));
+  CADORecordset rs(&db_);
+  ASSERT_TRUE(rs.Open("select * from rs_item order by id")) << rs.GetLastError();
+  EXPECT_EQ(rs.GetFieldCount(), 6);
+
+  ASSERT_TRUE(rs.MoveLast());
+  EXPECT_EQ(rs.GetAbsolutePosition(), 6);
+  ASSERT_TRUE(rs.MovePrevious());
+  EXPECT_EQ(rs.GetAbsolutePosition(), 5);
+  ASSERT_TRUE(rs.GetBookmark());
+  ASSERT_TRUE(rs.MoveFirst());
+  ASSERT_TRUE(rs.Move(2));
+  EXPECT_EQ(Name(rs), "Gamma");
+  ASSERT_TRUE(rs.SetBookmark());
+  EXPECT_EQ(rs.GetAbsolutePosition(), 5);
+  int n = 0;
+  EXPECT_TRUE(rs.GetFieldValueInt(2, n));
+  EXPECT_EQ(n, 50);
+
+  // Position found (1-based) from the first row (forward) or the last (backward); 0 for none.
+  const struct {
+    const char* criteria;
+    int direction;
+    long found;
+  } cases[] = {
+      {"name = 'beta'", 1, 2},       {"name = 'beta'", -1, 5},       {"n > 35", 1, 4},
+      {"n >= 40", 1, 4},             {"n < 20", 1, 1},               {"n <= 20", -1, 2},
+      {"n <> 10", 1, 2},             {"name <> 'o''k'", -1, 5},      {"ratio > 2.5", 1, 4},
+      {"name LIKE 'gam*'", 1, 3},    {"name like '%LT%'", 1, 4},     {"name = 'o''k'", 1, 6},
+      {"[name] = 'GAMMA'", 1, 3},    {"  n=60  ", 1, 6},             {"n = 70", 1, 0},
+      {"name LIKE 'x*'", -1, 0},     {"name > 'c'", 1, 3},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(c.direction > 0 ? rs.MoveFirst() : rs.MoveLast());
+    EXPECT_EQ(rs.Find(c.criteria, c.direction), c.found != 0) << c.criteria;
+    if (c.found) {
+      EXPECT_EQ(rs.GetAbsolutePosition(), c.found) << c.criteria;
+    } else {
+      EXPECT_TRUE(c.direction > 0 ? rs.IsEof() : rs.IsBof()) << c.criteria;
+    }
+  }
+
+  // The kept criteria and direction go on from the row after the current one.
+  ASSERT_TRUE(rs.MoveFirst());
+  ASSERT_TRUE(rs.Find("name = 'beta'"));
+  ASSERT_TRUE(rs.FindNext());
+  EXPECT_EQ(rs.GetAbsolutePosition(), 5);
+  EXPECT_FALSE(rs.FindNext());
+  EXPECT_TRUE(rs.IsEof());
+  ASSERT_TRUE(rs.MoveLast());
+  ASSERT_TRUE(rs.Find("name = 'beta'", CADORecordset::searchBackward));
+  EXPECT_EQ(rs.GetAbsolutePosition(), 5);
+  ASSERT_TRUE(rs.FindNext());
+  EXPECT_EQ(rs.GetAbsolutePosition(), 2);
+
+  // Criteria that cannot be read fail without moving.
+  for (const char* bad : {"nosuch = 1", "name == 'x'", "name LIKE 5", "name = 'open", "= 3", ""}) {
+    ASSERT_TRUE(rs.MoveFirst());
+    ASSERT_TRUE(rs.Move(3));
+    EXPECT_FALSE(rs.Find(bad)) << bad;
+    EXPECT_EQ(rs.GetAbsolutePosition(), 4) << bad;
+    EXPECT_TRUE(StartsWith(rs.GetLastError(), "Query = select * from rs_item order by id\n")) << bad;
+  }
+  EXPECT_FALSE(rs.Find("n = 1", 0));
+
+  // Running the query again sees rows stored since, and forgets the bookmark.
+  ASSERT_TRUE(db_.Execute("insert into rs_item (name) values ('late')"));
+  ASSERT_TRUE(rs.Requery());
+  EXPECT_EQ(rs.GetRecordCount(), 7);
+  EXPECT_FALSE(rs.SetBookmark());
+  EXPECT_TRUE(rs.Find("name = 'late'"));
+}
+
+TEST_P(DbRecordsetTest, WrittenRowsReadBackThroughAFreshQuery) {
+  // Quotes, a backslash and UTF-8 must reach the database as they are.
+  const std::string awkward = "it's a \\ 'test' 中文";
+  const std::tm when = Time(2024, 2, 29, 13, 45, 7);
+  {
+    CADORecordset rs(&db_);
+    ASSERT_TRUE(rs.Open("select id, name, n, big, ratio, at from rs_item order by id")) << rs.GetLastError();
+    ASSERT_TRUE(rs.AddNew()) << rs.GetLastError();
+    EXPECT_TRUE(rs.SetFieldValueString("name", awkward));
+    EXPECT_TRUE(rs.SetFieldValueInt("n", -7));
+    EXPECT_TRUE(rs.SetFieldValueLong("big", 5000000000L));
+    EXPECT_TRUE(rs.SetFieldValueDouble("ratio", 0.1));
+    EXPECT_TRUE(rs.SetFieldValueDateTime("at", when));
+    ASSERT_TRUE(rs.Update()) << rs.GetLastError();
+    int id = 0;
+    EXPECT_TRUE(rs.GetFieldValueInt("id", id));
+    EXPECT_GT(id, 0);
+
+    ASSERT_TRUE(rs.AddNew());
+    EXPECT_TRUE(rs.SetFieldValueString(1, "second"));
+    EXPECT_TRUE(rs.SetFieldValueInt(2, 2));
+    EXPECT_TRUE(rs.SetFieldValueLong(3, -1L));
+    EXPECT_TRUE(rs.SetFieldValueDouble(4, -2.25));
+    EXPECT_TRUE(rs.SetFieldValueDateTime(5, Time(1999, 12, 31, 23, 59, 59)));
+    // Moving off a new row stores it, as a client cursor does.
+    ASSERT_TRUE(rs.MoveFirst()) << rs.GetLastError();
+    EXPECT_EQ(rs.GetRecordCount(), 2);
+    // Values no column can hold are refused before they reach the row.
+    EXPECT_FALSE(rs.SetFieldValueDateTime("at", Time(2023, 2, 29, 0, 0, 0)));
+    EXPECT_FALSE(rs.SetFieldValueDouble("ratio", std::nan("")));
+    EXPECT_FALSE(rs.SetFieldValueInt("nosuch", 1));
+  }
+  EXPECT_EQ(Cli("select count(*) from rs_item"), "2");
+
+  CADORecordset rs(&db_);
+  ASSERT_TRUE(rs.Open("select * from rs_item order by id")) << rs.GetLastError();
+  ASSERT_EQ(rs.GetRecordCount(), 2);
+  std::string text;
+  int n = 0;
+  long big = 0;
+  double ratio = 0;
+  std::tm at{};
+  EXPECT_EQ(Name(rs), awkward);
+  EXPECT_TRUE(rs.GetFieldValueInt("n", n));
+  EXPECT_EQ(n, -7);
+  EXPECT_TRUE(rs.GetFieldValueLong("big", big));
+  EXPECT_EQ(big, 5000000000L);
+  EXPECT_TRUE(rs.GetFieldValueDouble("ratio", ratio));
+  EXPECT_EQ(ratio, 0.1);
+  EXPECT_TRUE(rs.GetFieldValueString("at", text));
+  EXPECT_EQ(text, "2024-02-29 13:45:07");
+  ASSERT_TRUE(rs.GetFieldValueDateTime("at", at));
+  EXPECT_EQ(std::vector<int>({at.tm_year, at.tm_mon, at.tm_mday, at.tm_hour, at.tm_min, at.tm_sec, at.tm_wday}),
+            std::vector<int>({124, 1, 29, 13, 45, 7, 4}));
+  // Text that is no date-time is not one.
+  EXPECT_FALSE(rs.GetFieldValueDateTime("name", at));
+
+  ASSERT_TRUE(rs.MoveNext());
+  EXPECT_TRUE(rs.GetFieldValueString(1, text));
+  EXPECT_EQ(text, "second");
+  EXPECT_TRUE(rs.GetFieldValueInt(2, n));
+  EXPECT_EQ(n, 2);
+  EXPECT_TRUE(rs.GetFieldValueLong(3, big));
+  EXPECT_EQ(big, -1L);
+  EXPECT_TRUE(rs.GetFieldValueDouble(4, ratio));
+  EXPECT_EQ(ratio, -2.25);
+  EXPECT_TRUE(rs.GetFieldValueDateTime(5, at));
+  EXPECT_EQ(at.tm_year, 99);
+  EXPECT_EQ(at.tm_sec, 59);
+
+  // Change both rows, one by Update and one by moving off it, then delete the first.
+  ASSERT_TRUE(rs.SetFieldValueString("name", "renamed"));
+  ASSERT_TRUE(rs.Update()) << rs.GetLastError();
+  ASSERT_TRUE(rs.MoveFirst());
+  ASSERT_TRUE(rs.SetFieldValueInt("n", 99));
+  ASSERT_TRUE(rs.MoveLast()) << rs.GetLastError();
+  EXPECT_EQ(Cli("select n, name from rs_item order by id"), "99\t" + awkward + "\n2\trenamed");
+
+  ASSERT_TRUE(rs.MoveFirst());
+  ASSERT_TRUE(rs.Delete()) << rs.GetLastError();
+  EXPECT_EQ(rs.GetRecordCount(), 1);
+  EXPECT_FALSE(rs.GetFieldValueInt("n", n));  // the deleted row is gone
+  ASSERT_TRUE(rs.MoveNext());
+  EXPECT_EQ(Name(rs), "renamed");
+  ASSERT_TRUE(rs.MoveNext());
+  EXPECT_TRUE(rs.IsEof());
+
+  CADORecordset fresh(&db_);
+  ASSERT_TRUE(fresh.Open("select id, name from rs_item"));
+  ASSERT_EQ(fresh.GetRecordCount(), 1);
+  EXPECT_EQ(Name(fresh), "renamed");
+  // A null date-time reads as all-zero fields.
+  ASSERT_TRUE(db_.Execute("update rs_item set at = null"));
+  ASSERT_TRUE(fresh.Open("select at from rs_item"));
+  at.tm_year = 5;
+  EXPECT_TRUE(fresh.GetFieldValueDateTime(0, at));
+  EXPECT_EQ(at.tm_year, 0);
+}
+
+TEST_P(DbRecordsetTest, WritesThatCannotBeMappedFailAndChangeNothing) {
+  ASSERT_TRUE(db_.Execute("insert into FileSource_info (url, alias) values ('/f/1', 'same')"));
+  ASSERT_TRUE(db_.Execute("insert into FileSource_info (url, alias) values ('/f/2', 'other')"));
+  ASSERT_TRUE(db_.Execute("insert into NetSource_info (url, alias) values ('rtmp://n/1', 'same')"));
+  const std::string before = Cli("select id, url, alias from FileSource_info order by id");
+  const char* queries[] = {
+      "select f.id, f.url, n.alias from FileSource_info f join NetSource_info n on n.alias = f.alias",
+      "select f.id, f.url from FileSource_info f, NetSource_info n where n.alias = f.alias",
+      "select a.id, b.url from FileSource_info a inner join FileSource_info b on b.id <> a.id",
+      "select url, alias from FileSource_info order by id",
+      "select max(id) as id, 'x' as url from FileSource_info",
+      "select distinct id, url from FileSource_info",
+      "select id, url from FileSource_info union select id, url from NetSource_info",
+  };
+  for (const char* q : queries) {
+    CADORecordset rs(&db_);
+    ASSERT_TRUE(rs.Open(q)) << q << rs.GetLastError();
+    const long rows = rs.GetRecordCount();
+    ASSERT_GE(rows, 1) << q;
+    std::string url;
+    ASSERT_TRUE(rs.GetFieldValueString(1, url)) << q;
+    EXPECT_TRUE(rs.SetFieldValueString(1, "/changed")) << q;
+    EXPECT_FALSE(rs.Update()) << q;
+    EXPECT_TRUE(StartsWith(rs.GetLastError(), std::string("Query = ") + q + "\nCADORecordset Error\n")) << q;
+    EXPECT_NE(rs.GetLastError().find("cannot be written back"), std::string::npos) << rs.GetLastError();
+    // The row shows what the database still holds.
+    std::string after;
+    EXPECT_TRUE(rs.GetFieldValueString(1, after));
+    EXPECT_EQ(after, url) << q;
+    EXPECT_FALSE(rs.Delete()) << q;
+    EXPECT_FALSE(rs.AddNew()) << q;
+    EXPECT_EQ(rs.GetRecordCount(), rows) << q;
+    EXPECT_TRUE(rs.MoveNext()) << q;
+  }
+  EXPECT_EQ(Cli("select id, url, alias from FileSource_info order by id"), before);
+
+  // A table opened by its name is a plain selection from it, also when run again.
+  {
+    CADORecordset table(&db_);
+    ASSERT_TRUE(table.Open("FileSource_info", CADORecordset::openTable)) << table.GetLastError();
+    ASSERT_TRUE(table.AddNew()) << table.GetLastError();
+    ASSERT_TRUE(table.SetFieldValueString("url", "/f/3"));
+    ASSERT_TRUE(table.Update()) << table.GetLastError();
+    ASSERT_TRUE(table.Requery()) << table.GetLastError();
+    EXPECT_EQ(table.GetRecordCount(), 3);
+    EXPECT_TRUE(table.Find("url = '/f/3'"));
+    ASSERT_TRUE(table.Delete()) << table.GetLastError();
+  }
+  EXPECT_EQ(Cli("select id, url, alias from FileSource_info order by id"), before);
+
+  // A row deleted behind the result set's back is not found again.
+  CADORecordset rs(&db_);
+  ASSERT_TRUE(rs.Open("select * from FileSource_info order by id"));
+  ASSERT_TRUE(db_.Execute("delete from FileSource_info where url = '/f/1'"));
+  ASSERT_TRUE(rs.SetFieldValueString("alias", "gone"));
+  EXPECT_FALSE(rs.Update());
+  EXPECT_NE(rs.GetLastError().find("Row cannot be located for updating."), std::string::npos) << rs.GetLastError();
+  EXPECT_FALSE(rs.Delete());
+  EXPECT_EQ(Cli("select url, alias from FileSource_info"), "/f/2\tother");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DbRecordsetTest, testing::Values(DbKind::SQLite, DbKind::MariaDB), DbKindName);
 
 INSTANTIATE_TEST_SUITE_P(Backends, DbWrapperTest, testing::Values(DbKind::SQLite, DbKind::MariaDB), DbKindName);
 
