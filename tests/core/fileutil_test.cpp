@@ -143,6 +143,7 @@ TEST(FileUtil, PathTexts) {
       {"C:\\rec\\x/y.mp4", "y.mp4", ".mp4", "C:\\rec\\x", "y", "C:\\rec\\x"},
       {"/data/rec/", "", "", "/data/rec", "", "/data"},
       {"/d.x/noext", "noext", "", "/d.x", "noext", "/d.x"},
+      {"/data/rec\\x.flv", "x.flv", ".flv", "/data/rec", "x", "/data/rec"},  // the later separator counts
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

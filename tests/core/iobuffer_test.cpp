@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -175,6 +176,83 @@ TEST(IoBuffer, SkipCompactAppend) {
   EXPECT_FALSE(src.HasRemaining());
 }
 
+TEST(IoBuffer, FrameCarriersHoldNoBlock) {
+  // The picture belongs to the encoder thread; the carrier only points at it.
+  alignas(8) unsigned char picture[64] = {};
+  AVFrame* frame = reinterpret_cast<AVFrame*>(picture);
+  std::unique_ptr<IoBuffer> video(new IoBuffer(frame));
+  std::unique_ptr<IoBuffer> audio(IoBuffer::AudioFrameCarrier(frame));
+  for (IoBuffer* c : {video.get(), audio.get()}) {
+    EXPECT_EQ(c->GetData(), nullptr);
+    EXPECT_EQ(c->GetSize(), 0);
+    EXPECT_EQ(c->GetReadPos(), 0);
+    EXPECT_EQ(c->GetCapacity(), 0);
+    EXPECT_FALSE(c->HasRemaining());
+  }
+  EXPECT_EQ(video->GetVideoFrame(), frame);
+  EXPECT_EQ(video->GetAudioFrame(), nullptr);
+  EXPECT_EQ(audio->GetAudioFrame(), frame);
+  EXPECT_EQ(audio->GetVideoFrame(), nullptr);
+  video.reset();  // releases the object only: the picture stays untouched
+  audio.reset();
+  EXPECT_EQ(picture[0], 0);
+
+  IoBuffer fresh;
+  EXPECT_EQ(fresh.GetExtraData(), nullptr);
+  EXPECT_EQ(fresh.GetExtraDataSize(), 0);
+  EXPECT_EQ(fresh.GetVideoFrame(), nullptr);
+}
+
+TEST(IoBuffer, PositionsAndBlockOperations) {
+  IoBuffer b(4);
+  b.WriteString(std::string("ab\0c", 4));  // no length, no terminator, zero byte kept
+  EXPECT_EQ(Bytes(b), (std::vector<uint8_t>{'a', 'b', 0, 'c'}));
+  EXPECT_EQ(b.GetCapacity(), 4);
+  b.WriteUInt8('d');  // one byte past a full block doubles it
+  EXPECT_EQ(b.GetCapacity(), 8);
+
+  EXPECT_EQ(b.ReadUInt8(), 'a');
+  EXPECT_EQ(b.PeekAt(0), 'b');  // relative to the read position, which stays
+  EXPECT_EQ(b.PeekAt(2), 'c');
+  EXPECT_EQ(b.GetReadPos(), 1);
+  b.SetByteAt(4, 'D');
+  EXPECT_EQ(b.GetSize(), 5);
+  EXPECT_EQ(b.GetReadPos(), 1);
+  EXPECT_EQ(b.PeekAt(3), 'D');
+  b.SetSize(3);
+  EXPECT_EQ(b.GetSize(), 3);
+  EXPECT_EQ(b.GetRemaining(), 2);
+  EXPECT_EQ(b.GetLength(), 3);
+
+  const uint8_t* block = b.GetData();
+  b.ResetPositions();
+  EXPECT_EQ(b.GetData(), block);
+  EXPECT_EQ(b.GetCapacity(), 8);
+  EXPECT_EQ(b.GetSize(), 0);
+  EXPECT_EQ(b.GetReadPos(), 0);
+
+  // Compacting with nothing unread keeps the block.
+  b.WriteUInt16(7);
+  b.Skip(2);
+  b.Compact();
+  EXPECT_EQ(b.GetData(), block);
+  EXPECT_EQ(b.GetCapacity(), 8);
+  EXPECT_EQ(b.GetSize(), 0);
+
+  b.WriteUInt32(1);
+  b.Clear();
+  EXPECT_EQ(b.GetCapacity(), 1024);
+  EXPECT_EQ(b.GetSize(), 0);
+  EXPECT_EQ(b.GetReadPos(), 0);
+
+  // A string of length 0 is empty text and consumes its two length bytes.
+  const uint8_t empty[] = {0x00, 0x00, 0x41};
+  b.Write(empty, 3);
+  EXPECT_EQ(b.ReadString(), "");
+  EXPECT_EQ(b.GetReadPos(), 2);
+  EXPECT_EQ(b.ReadUInt8(), 0x41);
+}
+
 TEST(IoBuffer, GrowthThatWouldOverflowIsRefused) {
   IoBuffer b(16);
   b.WriteUInt32(0x01020304);
@@ -222,6 +300,27 @@ TEST(IoBuffer, CloneCopiesFieldsAndSharesExtradata) {
   EXPECT_EQ(c->GetFlags(), 1);
   EXPECT_EQ(c->GetExtraData(), a.GetExtraData());
   EXPECT_EQ(c->GetExtraDataSize(), 3);
+
+  IoBuffer audio(0);
+  audio.SetType(2);
+  audio.SetDuration(1024);
+  audio.SetStreamIndex(1);
+  audio.SetCodecId(86018);
+  audio.SetChannels(2);
+  audio.SetSampleRate(44100);
+  audio.SetCompositionTime(40);
+  std::unique_ptr<IoBuffer> ac(CloneIoBuffer(&audio));
+  EXPECT_EQ(ac->GetCapacity(), 1024);  // an empty packet: the capacity rule's 1024
+  EXPECT_EQ(ac->GetSize(), 0);
+  EXPECT_EQ(ac->GetType(), 2);
+  EXPECT_EQ(ac->GetDuration(), 1024);
+  EXPECT_EQ(ac->GetStreamIndex(), 1);
+  EXPECT_EQ(ac->GetCodecId(), 86018);
+  EXPECT_EQ(ac->GetChannels(), 2);
+  EXPECT_EQ(ac->GetSampleRate(), 44100);
+  EXPECT_EQ(ac->GetCompositionTime(), 40);
+  EXPECT_EQ(ac->GetExtraData(), nullptr);
+  EXPECT_EQ(ac->GetExtraDataSize(), 0);
 }
 
 TEST(PacketQueue, FifoAndOwnership) {

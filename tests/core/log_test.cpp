@@ -225,6 +225,26 @@ TEST_F(LogTest, HexDumpLayouts) {
   }
 }
 
+TEST_F(LogTest, HexStringOffsetsWrapAt65535) {
+  // The offset field counts modulo 65535, not 65536: the line of byte 65536
+  // reads 0001, and byte 65535 is the last one of the line at fff0.
+  std::vector<unsigned char> bytes(65536 + 20, 'v');
+  LogHexStringDebug(bytes.data(), static_cast<int>(bytes.size()));
+  std::vector<std::string> m = Messages();
+  ASSERT_EQ(m.size(), 4098u);
+  const struct {
+    size_t line;
+    const char* offset;
+  } cases[] = {{0, "  0000:"}, {1, "  0010:"}, {4094, "  ffe0:"}, {4095, "  fff0:"}, {4096, "  0001:"}, {4097, "  0011:"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(m[c.line].substr(0, 7), c.offset);
+    EXPECT_EQ(m[c.line].size(), 78u);
+  }
+  EXPECT_EQ(m[4097].substr(60, 4), "vvvv");  // the last line holds the 4 bytes left
+  EXPECT_EQ(m[4097].substr(64), std::string(14, ' '));
+}
+
 TEST_F(LogTest, RotationMovesFileAsideAndStartsNewOne) {
   {
     std::ofstream out(LogPath(), std::ios::binary);
