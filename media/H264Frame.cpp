@@ -384,7 +384,12 @@ int H264Frame::GetFrameType(const uint8_t* bytes, int length) {
   BitReader br(rbsp.GetData(), rbsp.GetSize());
   uint32_t firstMb = br.Ue();
   uint32_t st = br.Ue();
-  if (br.Overrun()) return 0;
+  if (br.Overrun()) {
+    // An IDR unit is a key picture whatever its header says, even one cut
+    // short before the slice type.
+    if (nalType == 5) frameType = kKey;
+    return 0;
+  }
   slice_type = static_cast<int>(st);
   slice_pps_id = static_cast<int>(br.Ue());
   frame_num = static_cast<int>(br.Bits(log2_max_frame_num_minus4 + 4));

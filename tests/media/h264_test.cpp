@@ -137,6 +137,11 @@ TEST(H264Frame, HandMadeUnits) {
       {{0x00, 0x00, 0x01, 0x41, 0x9A, 0x00, 0x10}, H264Frame::kInter},  // slice_type 5
       {{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}, H264Frame::kUnknown},      // access unit delimiter
       {{0x00, 0x00, 0x01, 0x06, 0x05, 0x01}, H264Frame::kUnknown},      // SEI
+      // Cut short before the slice type: an IDR unit is still a key
+      // picture, another slice cannot be told.
+      {{0x00, 0x00, 0x00, 0x01, 0x65}, H264Frame::kKey},
+      {{0x00, 0x00, 0x01, 0x65, 0x00}, H264Frame::kKey},
+      {{0x00, 0x00, 0x00, 0x01, 0x41}, H264Frame::kUnknown},
   };
   for (const Slice& s : slices) {
     frame.GetFrameType(s.bytes.data(), static_cast<int>(s.bytes.size()));
@@ -229,6 +234,141 @@ TEST(H264Frame, DamagedParameterSetsAreRefused) {
   frame.Parse(au.data(), static_cast<int>(au.size()));
   ASSERT_TRUE(frame.HasParameterSets());
   EXPECT_EQ(frame.GetWidth(), 1280);
+}
+
+namespace {
+
+// Writes an SPS bit by bit, escaped as a NAL unit behind 00 00 00 01.
+class SpsWriter {
+ public:
+  void Bits(uint64_t v, int n) {
+    for (int i = n - 1; i >= 0; --i) bits.push_back(static_cast<int>((v >> i) & 1));
+  }
+  void Ue(uint32_t v) {
+    uint64_t x = static_cast<uint64_t>(v) + 1;
+    int len = 0;
+    while ((x >> len) > 1) ++len;
+    Bits(0, len);
+    Bits(x, len + 1);
+  }
+  std::vector<uint8_t> Unit() {
+    Bits(1, 1);  // stop bit
+    while (bits.size() % 8) bits.push_back(0);
+    std::vector<uint8_t> rbsp;
+    for (size_t i = 0; i < bits.size(); i += 8) {
+      int b = 0;
+      for (int j = 0; j < 8; ++j) b = (b << 1) | bits[i + j];
+      rbsp.push_back(static_cast<uint8_t>(b));
+    }
+    std::vector<uint8_t> unit = {0x00, 0x00, 0x00, 0x01, 0x67};
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+      if (zeros >= 2 && b <= 3) {
+        unit.push_back(0x03);
+        zeros = 0;
+      }
+      unit.push_back(b);
+      zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return unit;
+  }
+
+ private:
+  std::vector<int> bits;
+};
+
+// A 320x240 baseline SPS with timing information and a bitstream restriction.
+std::vector<uint8_t> SpsWithTiming(uint32_t tick, uint32_t scale, uint32_t reorder) {
+  SpsWriter w;
+  w.Bits(66, 8);
+  w.Bits(0, 8);
+  w.Bits(30, 8);
+  w.Ue(0);   // sps id
+  w.Ue(0);   // log2_max_frame_num_minus4
+  w.Ue(2);   // pic_order_cnt_type
+  w.Ue(1);   // max_num_ref_frames
+  w.Bits(0, 1);
+  w.Ue(19);  // 320 / 16 - 1
+  w.Ue(14);  // 240 / 16 - 1
+  w.Bits(1, 1);  // frame_mbs_only
+  w.Bits(1, 1);
+  w.Bits(0, 1);  // no cropping
+  w.Bits(1, 1);  // VUI
+  w.Bits(0, 4);  // no aspect ratio, overscan, signal type, chroma location
+  w.Bits(1, 1);  // timing
+  w.Bits(tick, 32);
+  w.Bits(scale, 32);
+  w.Bits(1, 1);
+  w.Bits(0, 2);  // no HRD
+  w.Bits(0, 1);  // pic_struct_present
+  w.Bits(1, 1);  // bitstream restriction
+  w.Bits(1, 1);
+  w.Ue(0);
+  w.Ue(0);
+  w.Ue(16);
+  w.Ue(16);
+  w.Ue(reorder);
+  w.Ue(reorder > 4 ? reorder : 4);
+  return w.Unit();
+}
+
+}  // namespace
+
+TEST(H264Frame, TimingAndReorderCountAreReportedOnTheStandardOutput) {
+  struct Case {
+    const char* name;
+    uint32_t tick, scale, reorder;
+    int result;
+    std::string printed;
+  } cases[] = {
+      {"25 frames a second", 1, 50, 2, 1, "num_uints_in_tick = 1\ntime_scale = 50\n"},
+      {"NTSC", 1001, 60000, 0, 1, "num_uints_in_tick = 1001\ntime_scale = 60000\n"},
+      {"reorder count at its limit", 1, 50, 16, 1, "num_uints_in_tick = 1\ntime_scale = 50\n"},
+      {"reorder count beyond it", 1, 50, 17, 0,
+       "num_uints_in_tick = 1\ntime_scale = 50\nillegal num_reorder_frames 17\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> sps = SpsWithTiming(c.tick, c.scale, c.reorder);
+    H264Frame frame;
+    testing::internal::CaptureStdout();
+    int r = frame.ParseSps(sps.data(), static_cast<int>(sps.size()));
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r, c.result);
+    EXPECT_EQ(printed, c.printed);
+    if (r == 1) {
+      EXPECT_EQ(frame.GetWidth(), 320);
+      EXPECT_EQ(frame.GetHeight(), 240);
+      EXPECT_EQ(frame.GetNumUnitsInTick(), static_cast<int>(c.tick));
+      EXPECT_EQ(frame.GetTimeScale(), static_cast<int>(c.scale));
+      EXPECT_EQ(frame.GetNumReorderFrames(), static_cast<int>(c.reorder));
+    } else {
+      EXPECT_EQ(frame.GetWidth(), 0);  // a refused SPS changes nothing
+    }
+  }
+}
+
+TEST(H264Frame, BytesLeftAfterTheLastStartCodeAreCounted) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> tail;
+    std::string printed;
+  } cases[] = {
+      {"a bare 3-byte start code", {0x00, 0x00, 0x01}, "3\n"},
+      {"a start code and one byte", {0x00, 0x00, 0x01, 0x09}, "4\n"},
+      {"a whole delimiter", {0x00, 0x00, 0x01, 0x09, 0xf0}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = kPps;
+    bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+    H264Frame frame;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(frame.Parse(bytes.data(), static_cast<int>(bytes.size())), 0);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed, c.printed);
+    EXPECT_EQ(frame.NalUnitCount(), 1);  // the PPS
+  }
 }
 
 TEST(H264Frame, ResetTakesTheNextStreamsParameterSets) {
