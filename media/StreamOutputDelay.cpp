@@ -68,6 +68,9 @@ bool StreamOutput::WriteTag(File64& file, const Tag& tag) {
   int size = body ? body->GetRemaining() : 0;
   if (size > 0xFFFFFF) return false;  // no FLV tag can carry it
   uint32_t ts = tag.GetTimestamp();
+  // Bits 24-31 go into the timestamp extension byte (zero for any slice
+  // shorter than 4.6 hours), so a longer slice still replays in order
+  // instead of wrapping.
   uint8_t header[11] = {static_cast<uint8_t>(tag.GetType()),
                         static_cast<uint8_t>(size >> 16),
                         static_cast<uint8_t>(size >> 8),

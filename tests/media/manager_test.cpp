@@ -16,6 +16,8 @@
 #include "media/LiveChannelManager.h"
 #include "media/RecordClock.h"
 #include "media/RelayLink.h"
+#include "media/StreamChannel.h"
+#include "media/TaskStatus.h"
 #include "tests/media/RecordMedia.h"
 #include "tests/media/RelayClient.h"
 #include "tests/tools/NginxRtmp.h"
@@ -220,6 +222,55 @@ TEST_F(ManagerTest, TreeSharesInputsAndReplacesOutputs) {
   EXPECT_EQ(Manager().SourceCount(), 1);
   EXPECT_EQ(StateOf(static_cast<int>(live), TASK_LIVE), 0);
   Manager().StopTask(live, TASK_LIVE, 0);
+  EXPECT_EQ(Manager().SourceCount(), 0);
+}
+
+// AttachOutput on a channel of its own (never started, so no output runs):
+// the mode each kind gets shows in the status it reports; a second output
+// for a task id replaces the first; a null channel or an unknown kind builds
+// nothing.
+TEST_F(ManagerTest, AttachOutputBuildsTheOutputOfEachKind) {
+  TempDir out;
+  RecordTaskInfo record;
+  record.fileType = 1;
+  record.saveFolder = out.path();
+  ForwardTaskInfo forward;
+  forward.forward_url = "rtmp://127.0.0.1:1/live/none";
+  IxoPullInfo pull;
+  pull.listenPort = 1;
+  LiveStatusInfo item;
+  item.live_url = "rtmp://127.0.0.1:1/live/item";
+  struct Case {
+    uint32_t kind;
+    void* record;
+    int state;
+    const char* message;
+    int fileSize;
+  } cases[] = {
+      // Not started: a publisher reports its failure, a recorder idles
+      // without a file, a relay has had no stream.
+      {TASK_FORWARD, &forward, kTaskFailed, "pull stream error", 0},
+      {TASK_LIVE, &item, kTaskFailed, "pull stream error", 0},
+      {TASK_RECORD, &record, kTaskIdle, "pull stream error", -1},
+      {TASK_IXO_PULL, &pull, kTaskFailed, "send IXO stream error because haven't stream", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    StreamChannel channel(41, nullptr);
+    ASSERT_TRUE(Manager().AttachOutput(17, c.kind, &channel, c.record));
+    ASSERT_TRUE(Manager().AttachOutput(17, c.kind, &channel, c.record));  // replaces the first
+    uint32_t lookup = c.kind == TASK_LIVE ? TASK_FORWARD : c.kind;
+    EXPECT_TRUE(channel.HasOutput(17, static_cast<int>(lookup)));
+    TaskStatus status;
+    ASSERT_TRUE(channel.GetOutputStatus(17, static_cast<int>(lookup), status));
+    EXPECT_EQ(status.state, c.state);
+    EXPECT_EQ(status.message, c.message);
+    EXPECT_EQ(status.rate, 0);
+    EXPECT_EQ(status.fileSize, c.fileSize);
+    EXPECT_FALSE(Manager().AttachOutput(18, 9, &channel, c.record));
+    EXPECT_FALSE(channel.HasOutput(18, 1));
+    EXPECT_FALSE(Manager().AttachOutput(19, c.kind, nullptr, c.record));
+  }
   EXPECT_EQ(Manager().SourceCount(), 0);
 }
 
