@@ -158,7 +158,7 @@ TEST_F(DelayTest, MemoryDelayHoldsTheStreamBackFiveSeconds) {
   int64_t started = NowMs();
   feed.Push(*out, 0, 8000, 0);
   // Nothing leaves before the delay; all but the last 5 s leave after it.
-  ASSERT_TRUE(vvtest::WaitFor([&] { return sink.Count() > 0; }, 3s));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return sink.Count() > 0; }, 15s));
   auto got = sink.Messages();
   EXPECT_GE(got.front().arrival - started, 4900);
   EXPECT_FALSE(std::filesystem::exists(SliceFolder(31)));
@@ -208,7 +208,7 @@ TEST_F(DelayTest, FileDelayPlaysSlicesOnOneTimelineAcrossAServerRestart) {
   size_t beforeRestart = feed.pushed.size();
   ASSERT_TRUE(server->Restart()) << server->ErrorLog();
   feed.Push(*out, 13000, 30000, 0);
-  ASSERT_TRUE(vvtest::WaitFor([&] { return sink.Sessions() >= 2; }, 3s));
+  ASSERT_TRUE(vvtest::WaitFor([&] { return sink.Sessions() >= 2; }, 15s));
   std::this_thread::sleep_for(500ms);
   watching = false;
   watcher.join();

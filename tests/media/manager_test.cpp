@@ -410,7 +410,7 @@ TEST_F(ManagerTest, StopsAlwaysReachTheOutput) {
   std::this_thread::sleep_for(1500ms);
   EXPECT_TRUE(Manager().HasPendingRequests());
   Post(599999990, TASK_RECORD, false);
-  EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 3s));
+  EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 15s));
 }
 
 // An Ixo pull: the relay client gets records from which an FLV is rebuilt
