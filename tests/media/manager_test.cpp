@@ -151,7 +151,7 @@ TEST_F(ManagerTest, ForwardAndLiveItemReachNginx) {
   Post(live, TASK_LIVE, true);
   EXPECT_TRUE(WaitFor([&] { return StateOf(task, TASK_FORWARD) == 2; }, 10s))
       << Manager().FindItem(task, TASK_FORWARD).message;
-  EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 5s));
+  EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 20s));
   EXPECT_EQ(Manager().SourceCount(), 1);  // one input for both
   // The rate is a three-second average ticked once a second; the 4-second
   // input reopens at its end, so it is waited for rather than read once.
@@ -331,7 +331,7 @@ TEST_F(ManagerTest, FindItemAnswersWhileASiblingOutputTearsDown) {
   std::thread stopper([] { Manager().StopTask(9, TASK_IXO_PULL, 0); });
   // The pull reads as stopped once its teardown began; only then is task 7
   // asked about for the first time.
-  EXPECT_TRUE(WaitFor([] { return StateOf(9, TASK_IXO_PULL) == 0; }, 5s));
+  EXPECT_TRUE(WaitFor([] { return StateOf(9, TASK_IXO_PULL) == 0; }, 20s));
   std::chrono::steady_clock::duration slowest{};
   int stopped = 0;
   while (std::chrono::steady_clock::now() - begin < 4s) {
@@ -426,7 +426,7 @@ TEST_F(ManagerTest, PullRelaysToOneClientAndStopsWhenItLeaves) {
   EXPECT_EQ(waiting.state, 3);
   EXPECT_EQ(waiting.message, "send IXO stream error because haven't stream");
   int client = -1;
-  ASSERT_TRUE(WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, 5s));
+  ASSERT_TRUE(WaitFor([&] { return (client = vvtest::ConnectLoopback(port, 5000)) >= 0; }, 20s));
   std::vector<vvtest::RelayRecord> records;
   auto end = std::chrono::steady_clock::now() + 3s;
   while (std::chrono::steady_clock::now() < end) {
@@ -571,5 +571,5 @@ TEST_F(ManagerTest, TranscodeSessionsRemoveThemselves) {
   Manager().AddTranscodeSession(sv[0]);  // the session owns this end now
   EXPECT_EQ(Manager().SessionCount(), base + 1);
   close(sv[1]);  // the peer goes before sending its header
-  EXPECT_TRUE(WaitFor([&] { return Manager().SessionCount() == base; }, 5s));
+  EXPECT_TRUE(WaitFor([&] { return Manager().SessionCount() == base; }, 20s));
 }

@@ -206,7 +206,7 @@ TEST(StreamOutputTest, StartPicksThePumpOrTheSliceThreads) {
     {
       StreamOutput out(id, url, StreamOutput::kPublish, &delay, nullptr);
       ASSERT_TRUE(out.Start());
-      EXPECT_TRUE(WaitFor([&] { return CountThreads() == before + 1 + c.threads; }, std::chrono::seconds(5)))
+      EXPECT_TRUE(WaitFor([&] { return CountThreads() == before + 1 + c.threads; }, std::chrono::seconds(20)))
           << CountThreads();
       EXPECT_EQ(FileUtil::IsDirectory(folder), c.folder);
       EXPECT_FALSE(FileUtil::FileExists(folder + "/stale.flv"));
@@ -252,7 +252,7 @@ class StreamOutputRtmpTest : public ::testing::Test {
   std::unique_ptr<StreamOutput> Publish(const std::string& stream, const ForwardTaskInfo* delay = nullptr) {
     auto out = std::make_unique<StreamOutput>(11, server->Url(stream), StreamOutput::kPublish, delay, nullptr);
     out->Start();
-    EXPECT_TRUE(WaitFor([&] { return out->IsConnected(); }, 5s)) << server->ErrorLog();
+    EXPECT_TRUE(WaitFor([&] { return out->IsConnected(); }, 20s)) << server->ErrorLog();
     return out;
   }
   TempDir dir{"vvout"};
@@ -467,7 +467,7 @@ TEST(StreamOutputRefusedTest, RefusedPublishReportsFailure) {
   // drops the connection: the publisher notices at its next check.
   EXPECT_TRUE(WaitFor([&] { return server.ErrorLog().find("access forbidden") != std::string::npos; }, 6s))
       << server.ErrorLog();
-  EXPECT_TRUE(WaitFor([&] { return !out.IsConnected() && out.CheckStatus()->message == "push stream error"; }, 4s));
+  EXPECT_TRUE(WaitFor([&] { return !out.IsConnected() && out.CheckStatus()->message == "push stream error"; }, 20s));
   EXPECT_EQ(out.CheckStatus()->state, kTaskFailed);
   // It keeps trying: the server sees a second attempt after the interval.
   EXPECT_TRUE(WaitFor(
@@ -528,7 +528,7 @@ TEST_F(StreamOutputRtmpTest, StartStopCyclesReturnThreadsAndDescriptors) {
                                               nullptr);
     out->Start();
     if (i % 2 == 0) {
-      ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 5s)) << "cycle " << i;
+      ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 20s)) << "cycle " << i;
     }
   }
   EXPECT_TRUE(WaitFor([&] { return CountThreads() == threads; }, 10s)) << CountThreads() << " vs " << threads;
