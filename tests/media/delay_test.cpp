@@ -627,4 +627,49 @@ TEST_F(DelayTest, SliceTimestampsRiseFromZeroAndSkipClockJumps) {
   for (const std::string& path : slices) EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+// A stream pushed as it arrives, audio 20 ms behind the video frame pushed
+// before it: each slice still holds one slice length of stream, never a
+// couple of packets cut off where the newest packet is slightly older than
+// the oldest queued one.
+TEST_F(DelayTest, AudioBehindVideoStillGivesWholeSlices) {
+  const int id = 35;
+  auto out = Publish(id, "lag", 30, 1, 1);
+  for (int i = 0; i < 90; ++i) {
+    for (int type : {9, 8}) {
+      IoBuffer p;
+      p.WriteUInt8(type == 9 ? (i % 25 == 0 ? 0x17 : 0x27) : 0xAF);
+      p.WriteUInt8(0x01);
+      p.WriteUInt32(static_cast<uint32_t>(i));
+      p.SetType(type);
+      p.SetTimestamp(1000 + 40 * i - (type == 9 ? 0 : 20));
+      out->PushPacket(&p);
+    }
+    std::this_thread::sleep_for(40ms);
+  }
+  size_t listed = 0;
+  auto changed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(vvtest::WaitFor([&] {
+    TaskStatus s = *out->CheckStatus();
+    auto now = std::chrono::steady_clock::now();
+    if (s.sliceList.size() != listed) {
+      listed = s.sliceList.size();
+      changed = now;
+      return false;
+    }
+    return listed >= 2 && s.delay <= 1000 && now - changed >= 1s;
+  }, 60s)) << listed;
+  std::list<std::string> slices = out->CheckStatus()->sliceList;
+  // 3.6 s of stream in slices of 1 s, less than one slice left queued.
+  EXPECT_LE(slices.size(), 3u);
+  for (const std::string& path : slices) {
+    SCOPED_TRACE(path);
+    FLVReader reader(path, false);
+    std::vector<std::unique_ptr<Tag>> tags;
+    while (Tag* t = reader.ReadNextTag()) tags.emplace_back(t);
+    ASSERT_FALSE(tags.empty());
+    EXPECT_GE(tags.back()->GetTimestamp(), 960u);
+    EXPECT_GE(tags.size(), 48u);  // 25 frames and their audio
+  }
+}
+
 }  // namespace
