@@ -336,7 +336,9 @@ bool Recorder::Handle(const IoBuffer& packet) {
     }
     wrote = true;
   } else if (type == 3) {
-    if (settings.fileMod == 1) {
+    // File mode 0 ends the file with the input; the next packets open a new
+    // one. Any other mode keeps appending across the input's restart.
+    if (settings.fileMod == 0) {
       Close();
       return false;
     }

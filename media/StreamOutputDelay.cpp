@@ -33,10 +33,18 @@ uint32_t TickCount32() { return static_cast<uint32_t>(NowMs()); }
 // the count's wrap for deadlines less than 24 days ahead.
 bool TickReached(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
 
-// How far the newest pushed timestamp lies past a queued packet's. A
-// negative span (the source's timestamps started again) compares as a huge
-// unsigned number, so such packets leave at once.
-uint64_t SpanPast(int64_t last, int64_t ts) { return static_cast<uint64_t>(last - ts); }
+// Whether a timestamp lies at least (or, strict, more than) one slice
+// length past the reference. One more than a slice length behind it counts
+// too: the source's timestamps started again, so what is queued leaves at
+// once. A packet slightly behind (audio a few milliseconds behind the video
+// pushed before it) does not: otherwise every such moment at a nearly empty
+// queue would start a slice of two packets, and a packet just behind the
+// slice's first one would end that slice at once.
+bool SliceSpanReached(int64_t ts, int64_t reference, int64_t sliceMs, bool strict) {
+  const int64_t span = ts - reference;
+  if (span < -sliceMs) return true;
+  return strict ? span > sliceMs : span >= sliceMs;
+}
 
 // The longest pause between two packets of a running stream that slice
 // playback reproduces at a slice boundary.
@@ -68,6 +76,9 @@ bool StreamOutput::WriteTag(File64& file, const Tag& tag) {
   int size = body ? body->GetRemaining() : 0;
   if (size > 0xFFFFFF) return false;  // no FLV tag can carry it
   uint32_t ts = tag.GetTimestamp();
+  // Bits 24-31 go into the timestamp extension byte (zero for any slice
+  // shorter than 4.6 hours), so a longer slice still replays in order
+  // instead of wrapping.
   uint8_t header[11] = {static_cast<uint8_t>(tag.GetType()),
                         static_cast<uint8_t>(size >> 16),
                         static_cast<uint8_t>(size >> 8),
@@ -115,7 +126,7 @@ void StreamOutput::SegmentThread() {
       pthread_mutex_unlock(&writerLock);
       continue;
     }
-    if (!haveFront || SpanPast(lastTimestamp.load(), frontTs) <= static_cast<uint64_t>(sliceMs)) {
+    if (!haveFront || !SliceSpanReached(lastTimestamp.load(), frontTs, sliceMs, true)) {
       if (baseTimestamp.load() == -1) state = kTaskWaiting;
       pthread_mutex_unlock(&writerLock);
       continue;
@@ -178,7 +189,7 @@ void StreamOutput::SegmentThread() {
       } else {
         delete packet;
       }
-      if (static_cast<uint64_t>(ts - frontTs) >= static_cast<uint64_t>(sliceMs)) break;
+      if (SliceSpanReached(ts, frontTs, sliceMs, false)) break;
     }
     if (created) ok = file.Close() && ok;
     carryBase = endOfStream ? -1 : base + tagTs;
