@@ -336,9 +336,10 @@ bool Recorder::Handle(const IoBuffer& packet) {
     }
     wrote = true;
   } else if (type == 3) {
-    // File mode 0 ends the file with the input; the next packets open a new
-    // one. Any other mode keeps appending across the input's restart.
-    if (settings.fileMod == 0) {
+    // The operator's choice in the record task: 1 "新文件" finishes the file
+    // with the input; 0 "追加" keeps it open and continues it when the input
+    // comes back.
+    if (settings.fileMod == 1) {
       Close();
       return false;
     }

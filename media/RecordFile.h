@@ -92,7 +92,7 @@ struct RecordSettings {
   std::string name;
   int fileType = 0;  // 0 ASF, 1 FLV, 2 MP4
   std::string saveFolder;
-  int fileMod = 0;   // 0 new file after the input ends, 1 continue the file across an input restart
+  int fileMod = 0;   // 0 continue the file across an input restart, 1 new file
   int direMod = 0;   // 0 year/month/day folders, 1 the save folder itself
 };
 

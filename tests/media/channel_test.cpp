@@ -595,7 +595,7 @@ TEST(StreamChannel, RecordsWhatTheInputCarries) {
     task.name = "cam";
     task.fileType = c.fileType;
     task.saveFolder = folder;
-    task.fileMod = 0;  // the end of the input closes the file
+    task.fileMod = 0;  // the file stays open past the input's end; deleting the channel closes it
     task.direMod = 1;  // straight into the folder
     StreamOutput* out = new StreamOutput(23, "", StreamOutput::kRecord, nullptr, &task);
     ch->AddOutput(23, StreamChannel::kRecordOutput, out);

@@ -186,8 +186,8 @@ TEST(RecorderTest, MidnightStartsTheNextDaysFile) {
   }
 }
 
-// File mode 0 starts a new file after the input ends, which in the same
-// second gets a name of its own; 1 continues one file across the restart.
+// File mode 0 continues one file across an input restart; 1 starts a new
+// file, which in the same second gets a name of its own.
 TEST(RecorderTest, EndOfStreamByFileMode) {
   SourceMedia& media = Media();
   Contexts ctx(media);
@@ -196,7 +196,7 @@ TEST(RecorderTest, EndOfStreamByFileMode) {
     int fileMod;
     size_t files;
     double eachSeconds;
-  } cases[] = {{0, 2, media.seconds}, {1, 1, 2 * media.seconds}};
+  } cases[] = {{0, 1, 2 * media.seconds}, {1, 2, media.seconds}};
   for (const Case& c : cases) {
     std::string root = dir.file("fm" + std::to_string(c.fileMod));
     ClockGuard clock(RecordClock::Make(2015, 3, 5, 8, 7, 9));
