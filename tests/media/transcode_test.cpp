@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Log.h"
 #include "media/TranscodeSession.h"
 #include "tests/media/FlvTags.h"
 #include "tests/tools/TestUtil.h"
@@ -369,6 +370,55 @@ TEST(TranscodeSession, HostileInputEndsTheSession) {
     }
   }
   EXPECT_TRUE(Wait([&] { return CountOpenFds() <= fdsBefore; }, 10000ms));
+}
+
+// Every way a session ends on its input is logged in its own words, at INFO.
+TEST(TranscodeSession, EndingsAreLogged) {
+  std::vector<uint8_t> header = Frame("{\"width\":320,\"height\":180,\"frameRate\":25}");
+  auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  struct Case {
+    const char* text;
+    std::vector<uint8_t> bytes;
+    bool closeAfter;  // otherwise the peer stays silent until the time-out
+  };
+  const Case cases[] = {
+      {"error in reading data", {}, false},
+      {"error in reading data", {0, 0}, true},
+      {"error in reading data", Frame(""), true},
+      {"error in parsing json data", Frame("width=320"), true},
+      {"read timestamp error", header, true},
+      {"read timestamp error", join(header, {0, 0}), true},
+      {"read timestamp error", join(header, {0, 0, 0}), false},
+      {"read type error", join(header, {0, 0, 0, 1}), true},
+      {"read data length error", join(header, {0, 0, 0, 1, 0, 0, 0}), true},
+      {"read data error", join(header, {0, 0, 0, 1, 0, 0, 0, 0, 100, 1, 2, 3}), true},
+      {"read data error", join(header, {0, 0, 0, 1, 1, 0, 0, 0, 100}), false},
+  };
+  std::string oldLog = GetLogFileName();
+  int oldLevel = GetLogLevel();
+  SetLogLevel(LOG_INFO);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " after " + std::to_string(c.bytes.size()) + " bytes");
+    TempDir dir("vvlog");
+    SetLogFileName(dir.file("v.log"));
+    SessionList list;
+    {
+      Client client(list, 300);
+      client.StartReading();
+      if (!c.bytes.empty()) ASSERT_TRUE(client.Send(c.bytes));
+      if (c.closeAfter) client.FinishSending();
+      EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 30000ms));
+      EXPECT_TRUE(Wait([&] { return client.done.load(); }, 30000ms));
+      EXPECT_EQ(client.AnswerCount(), 0u);
+    }
+    SetLogFileName(oldLog);
+    std::string text = ReadFileText(dir.file("v.log"));
+    EXPECT_NE(text.find(std::string("[INFO]: ") + c.text + "\n"), std::string::npos) << text;
+  }
+  SetLogLevel(oldLevel);
 }
 
 // A peer that sends but never reads: the session's sends time out and it
