@@ -492,3 +492,39 @@ TEST(PullCommand, RequestsAndRepliesAreLogged) {
   EXPECT_EQ(stop, "ok");
   EXPECT_EQ(text.find("send response:ok"), std::string::npos);
 }
+
+// The JSON form holds the eight keys on one line and reads back to the same
+// record, texts with quotation marks and non-ASCII included.
+TEST(PullCommand, TranscodeParamsJsonRoundTrip) {
+  TranscodeParams a;
+  a.url = "rtsp://cam/\"1\"\\中文";
+  a.transcode = true;
+  a.width = 1280;
+  a.height = -720;
+  a.frameRate = 30;
+  a.VbitRate = 2000;
+  a.SamplingRate = 48000;
+  a.AbitRate = 2147483647;
+  for (const TranscodeParams& p : {TranscodeParams(), a}) {
+    std::string text = p.ToJson();
+    EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+    Json::Value v;
+    Json::Reader reader;
+    ASSERT_TRUE(reader.parse(text, v)) << text;
+    std::vector<std::string> keys = v.getMemberNames();
+    EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()),
+              (std::set<std::string>{"url", "transcode", "width", "height", "frameRate", "VbitRate", "SamplingRate",
+                                     "AbitRate"}));
+    TranscodeParams b;
+    b.url = "left over";
+    b.FromJson(text);
+    EXPECT_EQ(b.url, p.url);
+    EXPECT_EQ(b.transcode, p.transcode);
+    EXPECT_EQ(b.width, p.width);
+    EXPECT_EQ(b.height, p.height);
+    EXPECT_EQ(b.frameRate, p.frameRate);
+    EXPECT_EQ(b.VbitRate, p.VbitRate);
+    EXPECT_EQ(b.SamplingRate, p.SamplingRate);
+    EXPECT_EQ(b.AbitRate, p.AbitRate);
+  }
+}

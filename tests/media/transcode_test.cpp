@@ -421,6 +421,80 @@ TEST(TranscodeSession, EndingsAreLogged) {
   SetLogLevel(oldLevel);
 }
 
+// Video that cannot be transcoded gives no answer of its own while the audio
+// around it still comes back unchanged and in order: pictures before any
+// sequence header, codecs that do not open for the asked size, codec ids
+// other than AVC, AVC packet types other than 0 and 1, and records of other
+// types.
+TEST(TranscodeSession, UntranscodableVideoGivesNoOutput) {
+  TempDir dir;
+  std::string src = dir.file("src.flv");
+  ASSERT_EQ(vvtest::Run("ffmpeg -nostdin -y -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                        "sine=frequency=440:sample_rate=44100 -t 0.6 -c:v libx264 -preset ultrafast -g 5 "
+                        "-pix_fmt yuv420p -c:a aac -b:a 64k " + ShellQuote(src),
+                        true)
+                .status,
+            0);
+  std::vector<Record> in = RecordsOf(ReadFlvTags(src));
+  std::vector<Record> audio;
+  for (const Record& r : in)
+    if (r.type == 0) audio.push_back(r);
+  ASSERT_FALSE(audio.empty());
+  ASSERT_GT(in.size(), audio.size() + 5);
+  const std::string good = "{\"width\":160,\"height\":120,\"frameRate\":25,\"bitRate\":100000}";
+  auto without = [&](auto drop) {
+    std::vector<Record> out;
+    for (const Record& r : in)
+      if (!drop(r)) out.push_back(r);
+    return out;
+  };
+  auto changed = [&](auto change) {
+    std::vector<Record> out = in;
+    for (Record& r : out)
+      if (r.type == 1) change(r);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string header;
+    std::vector<Record> records;
+  };
+  const Case cases[] = {
+      {"pictures without a sequence header", good,
+       without([](const Record& r) { return r.type == 1 && r.data.size() > 1 && r.data[1] == 0; })},
+      {"output size the encoder refuses", "{\"width\":0,\"height\":0,\"frameRate\":25}", in},
+      {"codec id other than AVC", good, changed([](Record& r) { r.data[0] = uint8_t((r.data[0] & 0xf0) | 2); })},
+      {"AVC packet type 2 after the sequence header", good, changed([](Record& r) {
+         if (r.data[1] == 1) r.data[1] = 2;
+       })},
+      {"records of type 2", good, changed([](Record& r) { r.type = 2; })},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionList list;
+    Client client(list);
+    client.StartReading();
+    ASSERT_TRUE(client.Send(Frame(c.header)));
+    for (const Record& r : c.records) ASSERT_TRUE(client.Send(RecordBytes(r)));
+    client.FinishSending();
+    ASSERT_TRUE(Wait([&] { return client.done.load(); }, 60000ms));
+    ASSERT_TRUE(Wait([&] { return list.Size() == 0; }));
+    EXPECT_TRUE(client.Answers() == audio) << client.AnswerCount() << " answers, " << audio.size() << " audio records";
+  }
+  // The same stream as it came does give video for this header.
+  SessionList list;
+  Client client(list);
+  client.StartReading();
+  ASSERT_TRUE(client.Send(Frame(good)));
+  for (const Record& r : in) ASSERT_TRUE(client.Send(RecordBytes(r)));
+  client.FinishSending();
+  ASSERT_TRUE(Wait([&] { return client.done.load(); }, 60000ms));
+  ASSERT_TRUE(Wait([&] { return list.Size() == 0; }));
+  size_t video = 0;
+  for (const Record& r : client.Answers()) video += r.type == 1;
+  EXPECT_GT(video, 1u);
+}
+
 // A peer that sends but never reads: the session's sends time out and it
 // ends instead of hanging.
 TEST(TranscodeSession, PeerThatStopsReading) {
