@@ -495,6 +495,33 @@ TEST(TranscodeSession, UntranscodableVideoGivesNoOutput) {
   EXPECT_GT(video, 1u);
 }
 
+// SendAll writes the whole buffer, large ones in several sends, and tells
+// when the peer is gone or there is no connection at all.
+TEST(TranscodeSession, SendAll) {
+  CTranscodeSession none;
+  IoBuffer some;
+  some.WriteUInt32(0x01020304);
+  EXPECT_EQ(none.SendAll(some), 0);
+
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  CTranscodeSession s;
+  s.SetSocket(pair[0]);  // the session closes it
+  std::vector<uint8_t> big(3 * 1024 * 1024);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 7);
+  IoBuffer large;
+  large.Write(big.data(), int(big.size()));
+  std::vector<uint8_t> got(big.size());
+  std::thread reader([&] { RecvExact(pair[1], got.data(), got.size()); });
+  EXPECT_EQ(s.SendAll(large), 1);
+  reader.join();
+  EXPECT_TRUE(got == big);
+  IoBuffer empty;
+  EXPECT_EQ(s.SendAll(empty), 1);
+  close(pair[1]);
+  EXPECT_EQ(s.SendAll(some), 0);
+}
+
 // A peer that sends but never reads: the session's sends time out and it
 // ends instead of hanging.
 TEST(TranscodeSession, PeerThatStopsReading) {
