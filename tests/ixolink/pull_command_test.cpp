@@ -528,3 +528,22 @@ TEST(PullCommand, TranscodeParamsJsonRoundTrip) {
     EXPECT_EQ(b.AbitRate, p.AbitRate);
   }
 }
+
+// The reply says "ok" exactly when there is no failure text: for an output
+// that is idle, running or waiting, and for a failed one that gives none.
+TEST(PullCommand, ReplyStatusFollowsTheFailureText) {
+  struct Case {
+    int state;
+    const char* message;
+    const char* status;
+  } cases[] = {{1, "", "ok"}, {2, "", "ok"}, {4, "", "ok"}, {3, "", "ok"}, {3, kNoStream, "error"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    FakeIxoEngine engine;
+    engine.SetPullState(c.state, c.message, 1);
+    PullServer server(engine);
+    std::string reply = server.Command("StartPull", R"({"url":"udp://a"})");
+    auto s = engine.Starts().at(0);
+    EXPECT_EQ(reply, ExpectedReply(c.status, s.row.listenPort, s.id, c.message));
+  }
+}
