@@ -360,7 +360,9 @@ std::string IxoLink::StartPull(const std::string& data) {
   TranscodeParams params;
   params.FromJson(data);
   if (!engine) return PullReply("error", 0, 0, "engine not available");
-  if (params.url.empty()) return PullReply("error", 0, 0, "url is empty");
+  // The request is taken as it comes: a body without a url still gives a
+  // stored pull with its own id and port, which the server stops as usual;
+  // its relay simply never carries a stream.
   SweepEndedPulls();
   int port = ReserveFreePort(options.relayFirstPort, -1);
   if (port == 0) return PullReply("error", 0, 0, "no free port");

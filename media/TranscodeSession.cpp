@@ -216,7 +216,9 @@ void CTranscodeSession::CloseCodecs() {
 }
 
 int CTranscodeSession::SendAll(const IoBuffer& b) {
-  if (sock < 0 || b.GetSize() <= 0) return 0;
+  if (sock < 0) return 0;
+  // An empty buffer has nothing left unsent.
+  if (b.GetSize() <= 0) return 1;
   return ::SendAll(sock, b.GetData(), static_cast<size_t>(b.GetSize())) ? 1 : 0;
 }
 

@@ -63,7 +63,8 @@ class CTranscodeSession {
 
   bool OpenCodecs();
   void CloseCodecs();
-  // 1 when every byte went out, 0 when a send failed or sent nothing.
+  // 1 when every byte went out (also of an empty buffer), 0 when there is no
+  // connection or a send failed or sent nothing.
   int SendAll(const IoBuffer& buffer);
 
   // The once-a-second statistics tick (the manager's statistics thread).

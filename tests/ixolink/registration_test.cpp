@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Log.h"
 #include "ixolink/IxoLink.h"
 #include "ixolink/IxoNotice.h"
 #include "ixolink/PortSearch.h"
@@ -405,4 +406,66 @@ TEST(IxoRegistration, NoFreePortMeansNoRegistration) {
     EXPECT_LT(port, first + 1000);
   }
   link.Stop();
+}
+
+// The operator follows the registrations in the log: refused connects, the
+// ports found, the ids given and every failed exchange, in the program's
+// own words.
+TEST(IxoRegistration, LogLines) {
+  vvtest::TempDir dir("ixoreg");
+  std::string oldLog = GetLogFileName();
+  int oldLevel = GetLogLevel();
+  SetLogFileName(dir.file("v.log"));
+  SetLogLevel(LOG_ALL);
+  IxoServerDouble server;
+  ASSERT_TRUE(server.Start());
+  int port = server.port();
+  server.Stop();
+  server.SetNextId(40);
+  server.Misbehave("Register", IxoMisbehaviour::EmptyReply, 1, "\"PullStream\"");
+  server.Misbehave("Register", IxoMisbehaviour::EmptyReply, 1, "\"transfer\"");
+  // The first ping of each engine fails, whichever ids the first successful
+  // registrations were given.
+  for (int id = 40; id < 44; ++id) server.Misbehave("Ping", IxoMisbehaviour::EmptyReply, 1, std::to_string(id));
+  FakeIxoEngine engine;
+  IxoLink link(&engine, FastOptions(WriteSettings(dir, port, "")));
+  link.Start();
+  auto logText = [&] { return vvtest::ReadFileText(dir.file("v.log")); };
+  std::string refused = "Can't connect IXO server 127.0.0.1:" + std::to_string(port) + ", try again";
+  ASSERT_TRUE(vvtest::WaitFor([&] { return logText().find(refused) != std::string::npos; }, seconds(20)));
+  ASSERT_TRUE(server.Start(port));
+  // Register fails once, then a registration whose first ping fails, then
+  // one that keeps pinging.
+  ASSERT_TRUE(vvtest::WaitFor(
+      [&] {
+        auto p = Rounds(server, "PullStream"), t = Rounds(server, "transfer");
+        return p.size() >= 3 && t.size() >= 3 && p.back().pings.size() >= 2 && t.back().pings.size() >= 2;
+      },
+      seconds(30)))
+      << [&] {
+           std::string all;
+           for (auto& r : server.Requests()) all += std::to_string(r.connection) + " " + r.command + " " + r.data + "\n";
+           return all;
+         }();
+  link.Stop();
+  SetLogFileName(oldLog);
+  SetLogLevel(oldLevel);
+  std::string text = logText();
+  std::vector<std::string> expected = {"[INFO]: " + refused + "\n", "[INFO]: Send Register error\n",
+                                       "[INFO]: Send Ping error\n"};
+  for (const char* protocol : {"PullStream", "transfer"}) {
+    bool pull = std::string(protocol) == "PullStream";
+    for (const Round& r : Rounds(server, protocol)) {
+      int p = ParseRegister(r.reg.data).commandPort;
+      expected.push_back(std::string("[INFO]: ") +
+                         (pull ? "Start rtsp pull engine listen port at " : "Start transfer engine listen port at ") +
+                         std::to_string(p) + "\n");
+      if (!r.pings.empty())
+        expected.push_back(std::string("[INFO]: ") +
+                           (pull ? "register  rtsp pull engine successfully. the register id is "
+                                 : "register  transfer engine successfully. the register id is ") +
+                           r.pings[0].data + "\n");
+    }
+  }
+  for (const std::string& line : expected) EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }

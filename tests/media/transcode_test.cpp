@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Log.h"
 #include "media/TranscodeSession.h"
 #include "tests/media/FlvTags.h"
 #include "tests/tools/TestUtil.h"
@@ -369,6 +370,156 @@ TEST(TranscodeSession, HostileInputEndsTheSession) {
     }
   }
   EXPECT_TRUE(Wait([&] { return CountOpenFds() <= fdsBefore; }, 10000ms));
+}
+
+// Every way a session ends on its input is logged in its own words, at INFO.
+TEST(TranscodeSession, EndingsAreLogged) {
+  std::vector<uint8_t> header = Frame("{\"width\":320,\"height\":180,\"frameRate\":25}");
+  auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  struct Case {
+    const char* text;
+    std::vector<uint8_t> bytes;
+    bool closeAfter;  // otherwise the peer stays silent until the time-out
+  };
+  const Case cases[] = {
+      {"error in reading data", {}, false},
+      {"error in reading data", {0, 0}, true},
+      {"error in reading data", Frame(""), true},
+      {"error in parsing json data", Frame("width=320"), true},
+      {"read timestamp error", header, true},
+      {"read timestamp error", join(header, {0, 0}), true},
+      {"read timestamp error", join(header, {0, 0, 0}), false},
+      {"read type error", join(header, {0, 0, 0, 1}), true},
+      {"read data length error", join(header, {0, 0, 0, 1, 0, 0, 0}), true},
+      {"read data error", join(header, {0, 0, 0, 1, 0, 0, 0, 0, 100, 1, 2, 3}), true},
+      {"read data error", join(header, {0, 0, 0, 1, 1, 0, 0, 0, 100}), false},
+  };
+  std::string oldLog = GetLogFileName();
+  int oldLevel = GetLogLevel();
+  SetLogLevel(LOG_INFO);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " after " + std::to_string(c.bytes.size()) + " bytes");
+    TempDir dir("vvlog");
+    SetLogFileName(dir.file("v.log"));
+    SessionList list;
+    {
+      Client client(list, 300);
+      client.StartReading();
+      if (!c.bytes.empty()) ASSERT_TRUE(client.Send(c.bytes));
+      if (c.closeAfter) client.FinishSending();
+      EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 30000ms));
+      EXPECT_TRUE(Wait([&] { return client.done.load(); }, 30000ms));
+      EXPECT_EQ(client.AnswerCount(), 0u);
+    }
+    SetLogFileName(oldLog);
+    std::string text = ReadFileText(dir.file("v.log"));
+    EXPECT_NE(text.find(std::string("[INFO]: ") + c.text + "\n"), std::string::npos) << text;
+  }
+  SetLogLevel(oldLevel);
+}
+
+// Video that cannot be transcoded gives no answer of its own while the audio
+// around it still comes back unchanged and in order: pictures before any
+// sequence header, codecs that do not open for the asked size, codec ids
+// other than AVC, AVC packet types other than 0 and 1, and records of other
+// types.
+TEST(TranscodeSession, UntranscodableVideoGivesNoOutput) {
+  TempDir dir;
+  std::string src = dir.file("src.flv");
+  ASSERT_EQ(vvtest::Run("ffmpeg -nostdin -y -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                        "sine=frequency=440:sample_rate=44100 -t 0.6 -c:v libx264 -preset ultrafast -g 5 "
+                        "-pix_fmt yuv420p -c:a aac -b:a 64k " + ShellQuote(src),
+                        true)
+                .status,
+            0);
+  std::vector<Record> in = RecordsOf(ReadFlvTags(src));
+  std::vector<Record> audio;
+  for (const Record& r : in)
+    if (r.type == 0) audio.push_back(r);
+  ASSERT_FALSE(audio.empty());
+  ASSERT_GT(in.size(), audio.size() + 5);
+  const std::string good = "{\"width\":160,\"height\":120,\"frameRate\":25,\"bitRate\":100000}";
+  auto without = [&](auto drop) {
+    std::vector<Record> out;
+    for (const Record& r : in)
+      if (!drop(r)) out.push_back(r);
+    return out;
+  };
+  auto changed = [&](auto change) {
+    std::vector<Record> out = in;
+    for (Record& r : out)
+      if (r.type == 1) change(r);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string header;
+    std::vector<Record> records;
+  };
+  const Case cases[] = {
+      {"pictures without a sequence header", good,
+       without([](const Record& r) { return r.type == 1 && r.data.size() > 1 && r.data[1] == 0; })},
+      {"output size the encoder refuses", "{\"width\":0,\"height\":0,\"frameRate\":25}", in},
+      {"codec id other than AVC", good, changed([](Record& r) { r.data[0] = uint8_t((r.data[0] & 0xf0) | 2); })},
+      {"AVC packet type 2 after the sequence header", good, changed([](Record& r) {
+         if (r.data[1] == 1) r.data[1] = 2;
+       })},
+      {"records of type 2", good, changed([](Record& r) { r.type = 2; })},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionList list;
+    Client client(list);
+    client.StartReading();
+    ASSERT_TRUE(client.Send(Frame(c.header)));
+    for (const Record& r : c.records) ASSERT_TRUE(client.Send(RecordBytes(r)));
+    client.FinishSending();
+    ASSERT_TRUE(Wait([&] { return client.done.load(); }, 60000ms));
+    ASSERT_TRUE(Wait([&] { return list.Size() == 0; }));
+    EXPECT_TRUE(client.Answers() == audio) << client.AnswerCount() << " answers, " << audio.size() << " audio records";
+  }
+  // The same stream as it came does give video for this header.
+  SessionList list;
+  Client client(list);
+  client.StartReading();
+  ASSERT_TRUE(client.Send(Frame(good)));
+  for (const Record& r : in) ASSERT_TRUE(client.Send(RecordBytes(r)));
+  client.FinishSending();
+  ASSERT_TRUE(Wait([&] { return client.done.load(); }, 60000ms));
+  ASSERT_TRUE(Wait([&] { return list.Size() == 0; }));
+  size_t video = 0;
+  for (const Record& r : client.Answers()) video += r.type == 1;
+  EXPECT_GT(video, 1u);
+}
+
+// SendAll writes the whole buffer, large ones in several sends, and tells
+// when the peer is gone or there is no connection at all.
+TEST(TranscodeSession, SendAll) {
+  CTranscodeSession none;
+  IoBuffer some;
+  some.WriteUInt32(0x01020304);
+  EXPECT_EQ(none.SendAll(some), 0);
+
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  CTranscodeSession s;
+  s.SetSocket(pair[0]);  // the session closes it
+  std::vector<uint8_t> big(3 * 1024 * 1024);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 7);
+  IoBuffer large;
+  large.Write(big.data(), int(big.size()));
+  std::vector<uint8_t> got(big.size());
+  std::thread reader([&] { RecvExact(pair[1], got.data(), got.size()); });
+  EXPECT_EQ(s.SendAll(large), 1);
+  reader.join();
+  EXPECT_TRUE(got == big);
+  IoBuffer empty;
+  EXPECT_EQ(s.SendAll(empty), 1);
+  close(pair[1]);
+  EXPECT_EQ(s.SendAll(some), 0);
 }
 
 // A peer that sends but never reads: the session's sends time out and it
