@@ -360,9 +360,9 @@ std::string IxoLink::StartPull(const std::string& data) {
   TranscodeParams params;
   params.FromJson(data);
   if (!engine) return PullReply("error", 0, 0, "engine not available");
-  // The request is taken as it comes: a body without a url still gives a
-  // stored pull with its own id and port, which the server stops as usual;
-  // its relay simply never carries a stream.
+  // A pull without a url could never carry a stream: refusing it keeps a
+  // row and a relay port from being held for nothing.
+  if (params.url.empty()) return PullReply("error", 0, 0, "url is empty");
   SweepEndedPulls();
   int port = ReserveFreePort(options.relayFirstPort, -1);
   if (port == 0) return PullReply("error", 0, 0, "no free port");

@@ -408,7 +408,9 @@ TEST(TranscodeSession, EndingsAreLogged) {
     {
       Client client(list, 300);
       client.StartReading();
-      if (!c.bytes.empty()) ASSERT_TRUE(client.Send(c.bytes));
+      if (!c.bytes.empty()) {
+        ASSERT_TRUE(client.Send(c.bytes));
+      }
       if (c.closeAfter) client.FinishSending();
       EXPECT_TRUE(Wait([&] { return list.Size() == 0; }, 30000ms));
       EXPECT_TRUE(Wait([&] { return client.done.load(); }, 30000ms));
