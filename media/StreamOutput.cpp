@@ -417,27 +417,30 @@ void StreamOutput::PublishThread() {
   connected = false;
 }
 
-void StreamOutput::MarkConnectionLost() {
+void StreamOutput::EndConnection(bool lost) {
   pthread_mutex_lock(&rtmpLock);
-  if (rtmp) rtmp->CloseLost();
+  if (rtmp) {
+    if (lost) {
+      rtmp->CloseLost();
+    } else {
+      rtmp->Close();
+    }
+  }
   pthread_mutex_unlock(&rtmpLock);
   connected = false;
   baseTimestamp = -1;
   videoHeaderSent = false;
   audioHeaderSent = false;
   playDeadline = 0xFFFFFFFFu;
+}
+
+void StreamOutput::MarkConnectionLost() {
+  EndConnection(true);
   flushQueue = true;
 }
 
 void StreamOutput::DropConnection() {
-  pthread_mutex_lock(&rtmpLock);
-  if (rtmp) rtmp->Close();
-  pthread_mutex_unlock(&rtmpLock);
-  connected = false;
-  baseTimestamp = -1;
-  videoHeaderSent = false;
-  audioHeaderSent = false;
-  playDeadline = 0xFFFFFFFFu;
+  EndConnection(false);
   ClearQueue();
 }
 

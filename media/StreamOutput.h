@@ -98,6 +98,9 @@ class StreamOutput {
   // The publisher's side of a lost connection: the sender empties the
   // queue at its next turn (flushQueue).
   void MarkConnectionLost();
+  // What both ends of a connection share: the session closed (lost: without
+  // closing messages) and the per-connection state forgotten.
+  void EndConnection(bool lost);
   // File delay: slice writer and slice player.
   void SegmentThread();
   void SegmentPlayThread();

@@ -144,6 +144,25 @@ class DelayTest : public ::testing::Test {
     return out;
   }
   std::string SliceFolder(int id) const { return dir.path() + "/temp/" + std::to_string(id); }
+  // Waits until the slice writer has written all it will: at least `least`
+  // slices listed, less than one slice length (1 s here) left queued, and
+  // the list unchanged for a second.
+  static bool SlicesSettle(StreamOutput& out, size_t least) {
+    size_t listed = 0;
+    auto changed = std::chrono::steady_clock::now();
+    bool settled = vvtest::WaitFor([&] {
+      TaskStatus s = *out.CheckStatus();
+      auto now = std::chrono::steady_clock::now();
+      if (s.sliceList.size() != listed) {
+        listed = s.sliceList.size();
+        changed = now;
+        return false;
+      }
+      return listed >= least && s.delay <= 1000 && now - changed >= 1s;
+    }, 60s);
+    EXPECT_TRUE(settled) << listed << " slices listed";
+    return settled;
+  }
 
   vvtest::TempDir dir{"vv-delay"};
   std::unique_ptr<vvtest::NginxRtmp> server;
@@ -573,18 +592,7 @@ TEST_F(DelayTest, SliceTimestampsRiseFromZeroAndSkipClockJumps) {
   // gives a moment with the newest packet older than the oldest queued), so
   // its slices can be short and many: wait until it has written all it will,
   // less than one slice length left queued and the list unchanged for a while.
-  size_t listed = 0;
-  auto changed = std::chrono::steady_clock::now();
-  ASSERT_TRUE(vvtest::WaitFor([&] {
-    TaskStatus s = *out->CheckStatus();
-    auto now = std::chrono::steady_clock::now();
-    if (s.sliceList.size() != listed) {
-      listed = s.sliceList.size();
-      changed = now;
-      return false;
-    }
-    return listed >= 3 && s.delay <= 1000 && now - changed >= 1s;
-  }, 60s)) << listed;
+  ASSERT_TRUE(SlicesSettle(*out, 3));
   std::list<std::string> slices = out->CheckStatus()->sliceList;
   for (const std::string& path : slices) EXPECT_EQ(path.rfind(SliceFolder(id) + "/", 0), 0u) << path;
 
@@ -646,18 +654,7 @@ TEST_F(DelayTest, AudioBehindVideoStillGivesWholeSlices) {
     }
     std::this_thread::sleep_for(40ms);
   }
-  size_t listed = 0;
-  auto changed = std::chrono::steady_clock::now();
-  ASSERT_TRUE(vvtest::WaitFor([&] {
-    TaskStatus s = *out->CheckStatus();
-    auto now = std::chrono::steady_clock::now();
-    if (s.sliceList.size() != listed) {
-      listed = s.sliceList.size();
-      changed = now;
-      return false;
-    }
-    return listed >= 2 && s.delay <= 1000 && now - changed >= 1s;
-  }, 60s)) << listed;
+  ASSERT_TRUE(SlicesSettle(*out, 2));
   std::list<std::string> slices = out->CheckStatus()->sliceList;
   // 3.6 s of stream in slices of 1 s, less than one slice left queued.
   EXPECT_LE(slices.size(), 3u);
