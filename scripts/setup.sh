@@ -13,6 +13,7 @@ PACKAGES=(
   libmariadb-dev mariadb-server mariadb-client
   nginx libnginx-mod-rtmp
   procps iproute2
+  qt6-base-dev libgl-dev fonts-wqy-microhei xvfb xauth x11vnc xdg-utils ccache
 )
 
 missing=()

@@ -1,0 +1,13 @@
+// Stand-ins for the frame's dialogs until they are built.
+#include <QWidget>
+
+#include "console/ui/ConsoleWindows.h"
+
+namespace vvconsole {
+
+void RunSetupSheet(QWidget*) {}
+void RunLogDialog(QWidget*) {}
+void RunOnlineUserDialog(QWidget*) {}
+QWidget* CreateCpuNetInfoDlg(QWidget* parent) { return new QWidget(parent); }
+
+}  // namespace vvconsole
