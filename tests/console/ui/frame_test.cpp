@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QTabBar>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
