@@ -195,6 +195,7 @@ bool Save(const std::string& path, const std::string& text) {
     }
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) return false;
+    if (exists && ::access(target.c_str(), W_OK) != 0) return false;  // a read-only file stays as it is
 
     std::string temp;
     int fd = -1;

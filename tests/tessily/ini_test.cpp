@@ -199,6 +199,11 @@ TEST_F(TessilyIniFile, UnreadableFileIsNeverReplaced) {
         EXPECT_FALSE(WriteIniString(locked, "a", "y", "1"));
         ::chmod(locked.c_str(), 0600);
         EXPECT_EQ(Read(locked), "[a]\nx=0\n");
+        ASSERT_EQ(::chmod(locked.c_str(), 0400), 0);  // read-only: not replaced either
+        EXPECT_FALSE(WriteIniString(locked, "a", "y", "1"));
+        EXPECT_FALSE(SaveIniFile(locked, "x"));
+        ::chmod(locked.c_str(), 0600);
+        EXPECT_EQ(Read(locked), "[a]\nx=0\n");
     }
 }
 
