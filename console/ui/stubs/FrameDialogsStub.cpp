@@ -7,6 +7,5 @@ namespace vvconsole {
 
 void RunSetupSheet(QWidget*) {}
 void RunOnlineUserDialog(QWidget*) {}
-QWidget* CreateCpuNetInfoDlg(QWidget* parent) { return new QWidget(parent); }
 
 }  // namespace vvconsole
