@@ -13,7 +13,7 @@ PACKAGES=(
   libmariadb-dev mariadb-server mariadb-client
   nginx libnginx-mod-rtmp
   procps iproute2
-  qt6-base-dev libgl-dev fonts-wqy-microhei xvfb xauth x11vnc xdg-utils ccache
+  qt6-base-dev libqt6svg6 libgl-dev fonts-wqy-microhei xvfb xauth x11vnc xdg-utils ccache
 )
 
 missing=()
