@@ -334,7 +334,7 @@ TaskStatus* StreamOutput::CheckStatus() {
       std::string path = url;
       pthread_mutex_unlock(&messageLock);
       int64_t size = path.empty() ? -1 : FileUtil::GetFileSize(path);
-      status.fileSize = size < 0 ? -1 : static_cast<int>(static_cast<uint32_t>(size));
+      status.fileSize = size < 0 ? -1 : size;
       break;
     }
     default:
