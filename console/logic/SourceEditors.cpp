@@ -245,7 +245,7 @@ bool DeviceSourceEditor::Submit(IPrompt& prompt) {
 
 void SubStreamEditor::Load(bool edit, int id, const std::string& url) {
   editMode = edit;
-  subStreamId = id;
+  subStreamId = edit ? id : -1;
   sourceUrl = url;
   useVideo = useAudio = false;
   if (!editMode) return;
