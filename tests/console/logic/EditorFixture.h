@@ -38,6 +38,18 @@ class EditorTest : public testing::Test {
     CDatabaseManager::Instance().SetDatabase(&db_);
   }
   void TearDown() override {
+    // The manager's live-item maps outlive the database: forget its ids.
+    for (const char* table : {"DeviceSource_info", "NetSource_info", "FileSource_info", "SubStream_info",
+                              "forward_task", "record_task"}) {
+      CADORecordset rs(&db_);
+      if (!rs.Open(std::string("select id from ") + table, CADORecordset::openQuery)) continue;
+      for (rs.MoveFirst(); !rs.IsEof(); rs.MoveNext()) {
+        int id = 0;
+        rs.GetFieldValueInt("id", id);
+        CDatabaseManager::Instance().RemoveLiveItem(id);
+      }
+      rs.Close();
+    }
     CDatabaseManager::Instance().SetDatabase(nullptr);
     db_.Close();
   }

@@ -101,6 +101,7 @@ TEST_F(ForwardEditorTest, Checks) {
 // A task is unique per live item and url; an edit keeps its url and its
 // own live item, whatever live item the caller had selected.
 TEST_F(ForwardEditorTest, DuplicatesAndEdit) {
+  Sql("insert into NetSource_info (url,alias) values ('udp://@1.2.3.4:5','源')");
   Db().AddLiveItem(100000001, LIVE_TYPE_NET, 0);
   int a = Add(100000001, "rtmp://127.0.0.1/live/a");
   int b = Add(100000001, "rtmp://127.0.0.1/live/b");
