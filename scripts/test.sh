@@ -26,7 +26,7 @@ fi
 
 VV_FUZZ_SECONDS="${VV_FUZZ_SECONDS:-30}"
 if [ "${VV_QUICK:-0}" != "1" ] && [ "$VV_FUZZ_SECONDS" != "0" ]; then
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVV_FUZZ=ON -DVV_TESTS=OFF -DVV_BENCH=OFF >/dev/null
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DVV_FUZZ=ON -DVV_TESTS=OFF -DVV_BENCH=OFF -DVV_CONSOLE=OFF >/dev/null
   cmake --build build-fuzz -j "$JOBS"
   for f in build-fuzz/tests/fuzz/fuzz_*; do
     [ -x "$f" ] || continue
