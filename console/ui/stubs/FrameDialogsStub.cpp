@@ -5,7 +5,6 @@
 
 namespace vvconsole {
 
-void RunSetupSheet(QWidget*) {}
 void RunOnlineUserDialog(QWidget*) {}
 
 }  // namespace vvconsole
