@@ -11,8 +11,6 @@ static QWidget* Placeholder(QWidget* parent, const char* id) {
   return w;
 }
 
-QWidget* CreateIxoPullStreamView(QWidget* parent) { return Placeholder(parent, "1099"); }
-QWidget* CreateIxoTransferStreamView(QWidget* parent) { return Placeholder(parent, "1100"); }
 QWidget* CreateSourceListView(QWidget* parent) { return Placeholder(parent, "1114"); }
 QWidget* CreateStreamStatuView(QWidget* parent) { return Placeholder(parent, "1116"); }
 
