@@ -23,6 +23,9 @@ CIxoListView::CIxoListView(const char* id, const std::vector<ixoview::Column>& c
   list_->verticalHeader()->hide();
   list_->setShowGrid(true);
   list_->horizontalHeader()->setSectionsMovable(true);
+  // One line per row, as a report list shows it; long urls are cut short.
+  list_->setWordWrap(false);
+  list_->setTextElideMode(Qt::ElideRight);
   list_->horizontalHeader()->setStretchLastSection(false);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
