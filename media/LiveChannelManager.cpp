@@ -469,6 +469,61 @@ int CLiveChannelManager::SourceCount() {
   return n;
 }
 
+// ---------------------------------------------------------------- snapshots
+
+std::vector<CLiveChannelManager::RelayRow> CLiveChannelManager::SnapshotRelays() {
+  std::vector<RelayRow> rows;
+  const uint64_t relayMode = static_cast<uint64_t>(ModeOfKind(TASK_IXO_PULL) + 1);
+  pthread_mutex_lock(&itemMutex);
+  // The index knows every output with its input and channel: a source's
+  // channels are the live ids that carry outputs (an empty channel does not
+  // stay), ordered like the source's channel map; relay outputs come in
+  // task id order, like the channel's output map.
+  std::map<std::string, std::map<uint32_t, std::vector<uint32_t>>> tree;
+  for (const auto& kv : outputs) {
+    std::vector<uint32_t>& relays = tree[kv.second.url][kv.second.liveId];
+    if ((kv.first >> 32) == relayMode && !kv.second.removing)
+      relays.push_back(static_cast<uint32_t>(kv.first & 0xFFFFFFFFu));
+  }
+  for (const auto& source : sources) {
+    auto channels = tree.find(source.first);
+    if (channels == tree.end()) continue;
+    int c = 0;
+    for (const auto& channel : channels->second) {
+      int o = 0;
+      for (uint32_t id : channel.second) {
+        RelayRow row;
+        row.url = source.first;
+        row.channelPos = c;
+        row.outputPos = o++;
+        row.outputId = id;
+        rows.push_back(std::move(row));
+      }
+      ++c;
+    }
+  }
+  pthread_mutex_unlock(&itemMutex);
+  return rows;
+}
+
+std::vector<CLiveChannelManager::SessionRow> CLiveChannelManager::SnapshotSessions() {
+  std::vector<SessionRow> rows;
+  // A session deletes itself through RemoveTranscodeSession, which waits
+  // for this mutex: every session read here is alive.
+  pthread_mutex_lock(&itemMutex);
+  for (const auto& kv : sessions) {
+    SessionRow row;
+    row.rate = kv.first->GetAvg3();
+    row.width = kv.first->GetWidth();
+    row.height = kv.first->GetHeight();
+    row.frameRate = kv.first->GetFrameRate();
+    row.bitRate = kv.first->GetBitRate();
+    rows.push_back(row);
+  }
+  pthread_mutex_unlock(&itemMutex);
+  return rows;
+}
+
 // ---------------------------------------------------------------- statistics
 
 void* CLiveChannelManager::StatsThreadStart(void* self) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/RowRecords.h"
 #include "media/TaskRequestQueue.h"
@@ -75,6 +76,27 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   // Camera URLs ("://HK") resolved through the camera vendor's service.
   static bool IsCameraUrl(const std::string& url);
   static bool ResolveCameraUrl(std::string& out, const std::string& url);
+
+  // Value copies of what the console's Ixo lists show, taken under the
+  // item mutex; nothing in them points into the engine.
+  struct RelayRow {
+    std::string url;        // the input's key in the source map
+    int channelPos = 0;     // the channel's place among the input's channels, from 0
+    int outputPos = 0;      // the output's place among the channel's relay outputs, from 0
+    uint32_t outputId = 0;  // the relay output's task id (the Ixo pull id)
+  };
+  // Every relay output, by input (source map order), channel (live id
+  // order) and output (task id order).
+  std::vector<RelayRow> SnapshotRelays();
+  struct SessionRow {
+    int rate = 0;       // transfer rate, kbit/s over the last three seconds
+    int width = 0;      // what the session's header asked for
+    int height = 0;
+    int frameRate = 0;
+    int bitRate = 0;
+  };
+  // Every running transcoding session, in the session set's order.
+  std::vector<SessionRow> SnapshotSessions();
 
   // Counts for diagnostics and tests.
   int SourceCount();
