@@ -1,13 +1,11 @@
 #include "media/LiveSource.h"
 
-#include <dirent.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 
 extern "C" {
@@ -23,6 +21,7 @@ extern "C" {
 #include "media/AudioCodec.h"
 #include "media/CameraUrl.h"
 #include "media/VideoCodec.h"
+#include "platform/CaptureDevices.h"
 
 namespace {
 
@@ -86,41 +85,20 @@ AVCodecContext* CopyOfContext(const AVCodecContext* src) {
   return c;
 }
 
-// The /dev/video* node whose card name is the device name (a path is taken
-// as it is).
+// The /dev/video* node of a device name as the console lists it (a path is
+// taken as it is).
 std::string FindVideoDevice(const std::string& name) {
   if (name.compare(0, 5, "/dev/") == 0) return name;
-  DIR* d = opendir("/sys/class/video4linux");
-  std::string found;
-  if (!d) return found;
-  while (dirent* e = readdir(d)) {
-    if (strncmp(e->d_name, "video", 5) != 0) continue;
-    std::ifstream f(std::string("/sys/class/video4linux/") + e->d_name + "/name");
-    std::string card;
-    std::getline(f, card);
-    if (Trimmed(card) == name && (found.empty() || std::string("/dev/") + e->d_name < found))
-      found = std::string("/dev/") + e->d_name;
-  }
-  closedir(d);
-  return found;
+  return vvplatform::FindVideoCaptureNode(vvplatform::DefaultV4l2Io(), name);
 }
 
-// The ALSA device of a card named like the device ("hw:N"); device strings
-// (with ':' or "default") are taken as they are.
+// The ALSA device of a capture card named as the console lists it ("hw:N");
+// device strings (with ':' or "default") and unknown names are taken as
+// they are.
 std::string FindAlsaDevice(const std::string& name) {
   if (name.find(':') != std::string::npos || name == "default") return name;
-  std::ifstream f("/proc/asound/cards");
-  std::string line;
-  while (std::getline(f, line)) {
-    // " 0 [PCH            ]: HDA-Intel - HDA Intel PCH"
-    size_t open = line.find('['), close = line.find(']'), dash = line.find(" - ");
-    if (open == std::string::npos || close == std::string::npos) continue;
-    int card = atoi(line.c_str());
-    std::string id = Trimmed(line.substr(open + 1, close - open - 1));
-    std::string longName = dash != std::string::npos ? Trimmed(line.substr(dash + 3)) : "";
-    if (name == id || name == longName) return "hw:" + std::to_string(card);
-  }
-  return name;
+  std::string hw = vvplatform::FindAlsaCaptureDevice(vvplatform::DefaultAsoundRoot(), name);
+  return hw.empty() ? name : hw;
 }
 
 }  // namespace

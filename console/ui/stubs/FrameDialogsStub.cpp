@@ -6,8 +6,6 @@
 namespace vvconsole {
 
 void RunSetupSheet(QWidget*) {}
-void RunLogDialog(QWidget*) {}
 void RunOnlineUserDialog(QWidget*) {}
-QWidget* CreateCpuNetInfoDlg(QWidget* parent) { return new QWidget(parent); }
 
 }  // namespace vvconsole
