@@ -24,6 +24,7 @@
 #include "core/ADODataBase.h"
 #include "core/DatabaseManager.h"
 #include "media/LiveChannelManager.h"
+#include "media/RecordClock.h"
 #include "tests/tools/TestUtil.h"
 
 namespace srctest {
@@ -313,8 +314,8 @@ inline int AddRecord(int liveId, LiveSourceType type, const std::string& folder,
   t.fileType = 1;
   t.recordType = recordType;
   t.saveFolder = folder;
-  t.startTime = "00:00:00";
-  t.endTime = "23:59:59";
+  t.startTime = "00:00:00";  // a window the schedule thread will not meet
+  t.endTime = "00:00:02";
   t.days_of_week = "0;1;2;3;4;5;6";
   t.fileMod = 1;
   t.direMod = 1;
@@ -323,6 +324,9 @@ inline int AddRecord(int liveId, LiveSourceType type, const std::string& folder,
   EXPECT_TRUE(Db().InsertRecordTask(t, id, type));
   return id;
 }
+
+// A moment inside the record window of AddRecord's tasks.
+inline LocalTime InsideWindow() { return RecordClock::Make(2030, 1, 7, 0, 0, 1); }
 
 inline int ForwardStatus(int id) {
   ForwardTaskInfo t;

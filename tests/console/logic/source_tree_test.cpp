@@ -362,7 +362,7 @@ TEST_F(SourceTreeTest, DeleteSourceAsksInOrderAndRemovesEverything) {
   EXPECT_EQ(Engine().SourceCount(), 0);
   // Nothing of the deleted tasks is left on the schedule: a pass inside
   // their window starts nothing.
-  Engine().RunSchedulePass(RecordClock::Now());
+  Engine().RunSchedulePass(InsideWindow());
   EXPECT_FALSE(Engine().HasPendingRequests());
 }
 
