@@ -110,12 +110,14 @@ void CForwardTaskDlg::FromEditor() {
 }
 
 void CForwardTaskDlg::UpdateEnabled() {
-  editor_.delayEnabled = delay_->isChecked();
-  editor_.bufferType = file_->isChecked() ? 1 : 0;
-  seconds_->setEnabled(editor_.DelayEditEnabled());
-  memory_->setEnabled(editor_.CacheChoiceEnabled());
-  file_->setEnabled(editor_.CacheChoiceEnabled());
-  slice_->setEnabled(editor_.SliceEditEnabled());
+  // What the controls show now (the editor takes them on OK).
+  ForwardTaskEditor shown;
+  shown.delayEnabled = delay_->isChecked();
+  shown.bufferType = file_->isChecked() ? 1 : 0;
+  seconds_->setEnabled(shown.DelayEditEnabled());
+  memory_->setEnabled(shown.CacheChoiceEnabled());
+  file_->setEnabled(shown.CacheChoiceEnabled());
+  slice_->setEnabled(shown.SliceEditEnabled());
 }
 
 void CForwardTaskDlg::accept() {
@@ -240,8 +242,9 @@ void CRecordTaskDlg::FromEditor() {
 }
 
 void CRecordTaskDlg::UpdateEnabled() {
-  editor_.startType = startType_->checkedId() == 1 ? 1 : 0;
-  bool on = editor_.ScheduleControlsEnabled();
+  RecordTaskEditor shown;
+  shown.startType = startType_->checkedId() == 1 ? 1 : 0;
+  bool on = shown.ScheduleControlsEnabled();
   start_->setEnabled(on);
   end_->setEnabled(on);
   for (QCheckBox* d : days_) d->setEnabled(on);
