@@ -68,6 +68,8 @@ TEST_F(SplitterTest, DragWithATrackerMovesTheBarOnRelease) {
   EXPECT_TRUE(s->Tracker()->isVisible());
   EXPECT_EQ(s->Tracker()->geometry().left(), 220 + 1 - 3);
   EXPECT_EQ(left_->width(), 100);  // the panes wait for the release
+  s->resize(400, 301);             // even when laid out again meanwhile
+  EXPECT_EQ(left_->width(), 100);
   vvtoolkit::Move(s, {395, 150}, true);
   EXPECT_EQ(s->Tracker()->geometry().left(), 370 + 1 - 3);  // held for the right minimum
   vvtoolkit::Release(s, {395, 150});
