@@ -56,16 +56,15 @@ class FolderBrowserDialog : public QFileDialog {
     if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
       grid->addWidget(status_, grid->rowCount(), 0, 1, grid->columnCount());
     }
-    connect(this, &QFileDialog::currentUrlChanged, this, [this](const QUrl& url) {
-      const FolderItem item = ItemOf(url);
-      chooser_.Callback(browser_, kBffmSelChanged, &item);
-      ApplyOk();
-    });
-    connect(this, &QFileDialog::directoryUrlEntered, this, [this](const QUrl& url) {
-      const FolderItem item = ItemOf(url);
-      chooser_.Callback(browser_, kBffmSelChanged, &item);
-      ApplyOk();
-    });
+    connect(this, &QFileDialog::currentUrlChanged, this, &FolderBrowserDialog::ReportSelection);
+    connect(this, &QFileDialog::directoryUrlEntered, this, &FolderBrowserDialog::ReportSelection);
+  }
+
+  // The selection moved (by the user, or by a command).
+  void ReportSelection(const QUrl& url) {
+    const FolderItem item = ItemOf(url);
+    chooser_.Callback(browser_, kBffmSelChanged, &item);
+    ApplyOk();
   }
 
   QLabel* Status() const { return status_; }
@@ -156,6 +155,7 @@ class QtFolderBrowser : public IFolderBrowser {
     const QFileInfo info(p);
     dlg_->setDirectory(info.absoluteDir());
     dlg_->selectFile(info.absoluteFilePath());
+    dlg_->ReportSelection(QUrl::fromLocalFile(info.absoluteFilePath()));
   }
   void SetOkText(const std::string& text) override {
     if (dlg_) dlg_->setLabelText(QFileDialog::Accept, QString::fromStdString(text));
