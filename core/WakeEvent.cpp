@@ -4,6 +4,12 @@
 
 namespace wake {
 
+int64_t MonotonicMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 struct timespec DeadlineAfter(int64_t ms) {
   if (ms < 0) ms = 0;
   timespec ts;
