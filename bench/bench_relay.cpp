@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -389,7 +390,14 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::seconds(2));
   std::unique_ptr<Sink> sourceSinkOwner(new Sink(srcUrls[0]));
   Sink& sourceSink = *sourceSinkOwner;
-  const int warmupMs = 4000;
+  // Each peer is measured once its measured relay delivers (up to 60 s for
+  // slow starts: ffmpeg probes its live input first), plus a settling time.
+  const int warmupMs = 3000;
+  auto warmUp = [&](Sink& relaySink, const std::function<bool()>& ready) {
+    vvtest::WaitFor([&] { return relaySink.FramesSince(0) > 0 && ready(); }, std::chrono::seconds(60),
+                    std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(warmupMs));
+  };
   printf("%d sources x %d forwards, %d s measured per peer\n", sources, forwards, opt.seconds);
   fflush(stdout);
 
@@ -418,7 +426,11 @@ int main(int argc, char** argv) {
       liveSources.push_back(source);
     }
     std::unique_ptr<Sink> sink(new Sink(server.Url(Name("vv", 0, 0))));
-    std::this_thread::sleep_for(std::chrono::milliseconds(warmupMs));
+    warmUp(*sink, [&] {
+      for (StreamOutput* o : outputs)
+        if (!o->IsConnected()) return false;
+      return true;
+    });
     double sinkCpu0 = sourceSink.CpuSeconds() + sink->CpuSeconds();
     long sinkSw0 = sourceSink.Switches() + sink->Switches();
     double cpu0 = ProcessCpuSeconds();
@@ -455,7 +467,7 @@ int main(int argc, char** argv) {
             Spawn({"ffmpeg", "-nostdin", "-v", "error", "-i", srcUrls[s], "-c", "copy", "-f", "flv",
                    server.Url(Name("ff", s, k))}));
     std::unique_ptr<Sink> sink(new Sink(server.Url(Name("ff", 0, 0))));
-    std::this_thread::sleep_for(std::chrono::milliseconds(warmupMs));
+    warmUp(*sink, [] { return true; });
     double cpu0 = relays.Cpu();
     long sw0 = relays.Switches();
     double t0 = NowMs();
@@ -489,7 +501,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
     std::unique_ptr<Sink> atSource(new Sink(urls[0]));
     std::unique_ptr<Sink> sink(new Sink(server.Url(Name("ng", 0, 0))));
-    std::this_thread::sleep_for(std::chrono::milliseconds(warmupMs));
+    warmUp(*sink, [] { return true; });
     double cpu0 = relay.Cpu();
     long sw0 = relay.Switches();
     double t0 = NowMs();
