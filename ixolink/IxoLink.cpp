@@ -68,6 +68,7 @@ void IxoLink::Start() {
 
 void IxoLink::Stop() {
   stop = true;
+  ixo::WakeSleepers();
   {
     std::lock_guard<std::mutex> lock(mutex);
     for (SendCommandClient* c : clients)

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "core/WakeEvent.h"
+
 namespace ixo {
 
 bool SendAllBytes(int fd, const void* bytes, size_t length) {
@@ -160,15 +162,24 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-bool SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!stop.load()) {
-    auto now = std::chrono::steady_clock::now();
-    if (now >= end) return true;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
-    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
-  }
-  return false;
+namespace {
+WakeEvent& Sleepers() {
+  static WakeEvent* event = new WakeEvent();  // lives as long as the process
+  return *event;
 }
+}  // namespace
+
+bool SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
+  const int64_t end = wake::MonotonicMs() + ms;
+  for (;;) {
+    uint64_t seen = Sleepers().Count();
+    if (stop.load()) return false;
+    int64_t left = end - wake::MonotonicMs();
+    if (left <= 0) return true;
+    Sleepers().WaitFor(left, seen);
+  }
+}
+
+void WakeSleepers() { Sleepers().Notify(); }
 
 }  // namespace ixo

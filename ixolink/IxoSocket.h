@@ -63,8 +63,11 @@ class ScopedFd {
   int fd_;
 };
 
-// Sleeps for ms milliseconds in short slices; returns early (false) when
-// stop becomes true.
+// Sleeps for ms milliseconds; returns early (false) when stop becomes true
+// and WakeSleepers is called after it.
 bool SleepUnlessStopped(int ms, const std::atomic<bool>& stop);
+// Ends every SleepUnlessStopped in progress; each goes back to sleep unless
+// its stop flag is set.
+void WakeSleepers();
 
 }  // namespace ixo

@@ -92,6 +92,8 @@ CLiveChannelManager::~CLiveChannelManager() {
 
 void CLiveChannelManager::Shutdown() {
   if (stopFlag.exchange(true)) return;
+  stopWake.Notify();
+  requestWake.Notify();
   SetRelayEndedHandler(nullptr);
   if (statsStarted) pthread_join(statsThread, nullptr);
   if (scheduleStarted) pthread_join(scheduleThread, nullptr);
@@ -110,16 +112,31 @@ void CLiveChannelManager::Shutdown() {
   pthread_mutex_lock(&itemMutex);
   for (auto& kv : sessions) kv.first->Stop();
   pthread_mutex_unlock(&itemMutex);
-  for (int waited = 0; waited < 5000 && SessionCount() > 0; waited += 10) usleep(10 * 1000);
+  const int64_t sessionsDeadline = wake::MonotonicMs() + 5000;
+  for (;;) {
+    uint64_t seen = sessionWake.Count();
+    int64_t left = sessionsDeadline - wake::MonotonicMs();
+    if (SessionCount() == 0 || left <= 0) break;
+    sessionWake.WaitFor(left, seen);
+  }
 }
 
 void CLiveChannelManager::SleepWhileRunning(int ms) {
-  for (int waited = 0; waited < ms && !stopFlag; waited += 50) usleep(50 * 1000);
+  const int64_t end = wake::MonotonicMs() + ms;
+  for (;;) {
+    uint64_t seen = stopWake.Count();
+    int64_t left = end - wake::MonotonicMs();
+    if (stopFlag || left <= 0) return;
+    stopWake.WaitFor(left, seen);
+  }
 }
 
 // ---------------------------------------------------------------- requests
 
-void CLiveChannelManager::PostRequest(TaskRequest* request) { pending.Post(request); }
+void CLiveChannelManager::PostRequest(TaskRequest* request) {
+  pending.Post(request);
+  requestWake.Notify();
+}
 
 void CLiveChannelManager::RemoveRequest(uint32_t id) { pending.Remove(id); }
 
@@ -130,6 +147,7 @@ void* CLiveChannelManager::RequestThreadStart(void* self) {
 
 void CLiveChannelManager::RequestThread() {
   while (!stopFlag) {
+    uint64_t seen = requestWake.Count();
     // Copies: PostRequest may replace or drop any pending request meanwhile.
     std::vector<TaskRequestQueue::Pending> pass = pending.Snapshot();
     bool handledAny = false;
@@ -149,7 +167,7 @@ void CLiveChannelManager::RequestThread() {
       }
     }
     // Nothing to do, or only starts whose rows cannot be read yet.
-    if (!handledAny) SleepWhileRunning(1000);
+    if (!handledAny && !stopFlag) requestWake.WaitFor(1000, seen);
   }
 }
 
@@ -563,6 +581,8 @@ void CLiveChannelManager::AddTranscodeSession(int socket) {
 void CLiveChannelManager::RemoveTranscodeSession(CTranscodeSession* session) {
   pthread_mutex_lock(&itemMutex);
   bool known = sessions.erase(session) > 0;
+  // Under the lock: once the stop sees no session left, the manager may go.
+  sessionWake.Notify();
   pthread_mutex_unlock(&itemMutex);
   if (known) delete session;
 }

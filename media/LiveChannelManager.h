@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/RowRecords.h"
+#include "core/WakeEvent.h"
 #include "media/TaskRequestQueue.h"
 #include "media/TaskStatus.h"
 #include "media/TranscodeSession.h"
@@ -156,6 +157,11 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   std::map<uint32_t, RecordTaskInfo*> schedule;
   pthread_mutex_t scheduleMutex;
   std::atomic<bool> stopFlag{false};
+  // Cuts the timed sleeps short at the stop; wakes the request thread on a
+  // posted request and the stop on the last session's end.
+  WakeEvent stopWake;
+  WakeEvent requestWake;
+  WakeEvent sessionWake;
   TaskRequestQueue pending;
   pthread_t statsThread{};
   pthread_t scheduleThread{};

@@ -18,6 +18,7 @@ extern "C" {
 #include "core/IoBuffer.h"
 #include "core/PacketQueue.h"
 #include "core/RowRecords.h"
+#include "core/WakeEvent.h"
 #include "media/TaskStatus.h"
 
 struct AVCodecContext;
@@ -129,7 +130,7 @@ class StreamOutput {
   IoBuffer* CopyVideoHeader();
   IoBuffer* CopyAudioHeader();
   int64_t DelayMs() const;
-  // Sleeps up to ms, waking early when the output stops.
+  // Sleeps ms, waking early when the output stops.
   void SleepWhileRunning(int ms);
 
   // Thread handles, in join order.
@@ -138,6 +139,8 @@ class StreamOutput {
   bool threadStarted[kThreadCount] = {};
 
   std::atomic<bool> running{false};
+  // Ends the timed sleeps at a stop, and the slice player's wait for a slice.
+  WakeEvent wake;
   std::atomic<int> state{kTaskIdle};
   std::string message;           // guarded by messageLock
   pthread_mutex_t messageLock;

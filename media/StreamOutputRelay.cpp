@@ -43,9 +43,11 @@ void StreamOutput::RelayThread() {
   RelayFeed feed;
   bool sendFailed = false;
   while (running) {
-    usleep(3000);
     IoBuffer* packet = TakeFront();
-    if (!packet) continue;
+    if (!packet) {
+      queue->WaitFor(wake::kIdleRecheckMs, running);
+      continue;
+    }
     // Copies of the stored headers only while one is still to be sent.
     IoBuffer* audio = packet->GetType() == 8 && !feed.AudioHeaderSent() ? CopyAudioHeader() : nullptr;
     IoBuffer* video = packet->GetType() == 9 && !feed.VideoHeaderSent() ? CopyVideoHeader() : nullptr;
