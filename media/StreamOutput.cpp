@@ -79,6 +79,7 @@ StreamOutput::StreamOutput(int id_, const std::string& url_, int mode_, const Fo
 StreamOutput::~StreamOutput() {
   running = false;
   JoinThreads();
+  CloseRelayListener();
   ClearQueue();
   delete queue;
   queue = nullptr;
