@@ -41,6 +41,25 @@ uint32_t LookupKind(uint32_t kind) { return kind == TASK_LIVE ? TASK_FORWARD : k
 
 }  // namespace
 
+bool PullTranscodeSettings(const IxoPullInfo& pull, SubStreamInfo& sub) {
+  if (!pull.videoTransfer && !pull.audioTransfer) return false;
+  sub.useVideo = pull.videoTransfer;
+  sub.vFormat = pull.vFormat;
+  sub.vColor = pull.vColor;
+  sub.width = pull.width;
+  sub.height = pull.height;
+  sub.vBitRate = pull.vBitRate;
+  sub.frameRate = pull.frameRate;
+  sub.gop = pull.gop;
+  sub.useAudio = pull.audioTransfer;
+  sub.aFormat = pull.aFormat;
+  sub.sampleRate = pull.sampleRate;
+  sub.aBitRate = pull.aBitRate;
+  // The row stores 2 for stereo; the record's choice is 0 mono, 1 stereo.
+  sub.aChannel = pull.aChannel >= 2 ? 1 : 0;
+  return true;
+}
+
 // Live items and forward tasks are both publishing outputs; their ids never
 // meet (one id space), so each task is known by its id and output mode.
 uint64_t CLiveChannelManager::OutputKey(uint32_t id, uint32_t kind) {
@@ -224,22 +243,8 @@ bool CLiveChannelManager::HandleStart(const TaskRequest& r) {
       IxoPullInfo pull;
       if (!db.GetIxoPull(pull, r.id)) return false;
       LiveSourceType type = db.GetLiveType(r.id);
-      bool transcode = type == LIVE_TYPE_SUBSTREAM && (pull.videoTransfer || pull.audioTransfer);
-      if (transcode) {
-        sub.useVideo = pull.videoTransfer;
-        sub.vFormat = pull.vFormat;
-        sub.vColor = pull.vColor;
-        sub.width = pull.width;
-        sub.height = pull.height;
-        sub.vBitRate = pull.vBitRate;
-        sub.frameRate = pull.frameRate;
-        sub.gop = pull.gop;
-        sub.useAudio = pull.audioTransfer;
-        sub.aFormat = pull.aFormat;
-        sub.sampleRate = pull.sampleRate;
-        sub.aBitRate = pull.aBitRate;
-        sub.aChannel = pull.aChannel;
-      }
+      // The pull's own settings build its channel, whatever the live type.
+      bool transcode = PullTranscodeSettings(pull, sub);
       return StartTask(TASK_IXO_PULL, type, pull.url, r.id, r.id, &pull, transcode ? &sub : nullptr);
     }
     default: return false;
@@ -351,6 +356,9 @@ StreamOutput* CLiveChannelManager::BuildOutput(uint32_t taskId, uint32_t kind, S
   // An output of the same task id still in the channel goes first.
   if (channel->HasOutput(static_cast<int>(taskId), static_cast<int>(LookupKind(kind))))
     channel->RemoveOutput(static_cast<int>(taskId), static_cast<int>(LookupKind(kind)));
+  // A relay listens before StartTask returns, so the port the pull's reply
+  // names takes a client at once, even while the input is still opening.
+  if (kind == TASK_IXO_PULL) output->OpenRelayListener();
   channel->AddOutput(static_cast<int>(taskId), type, output);
   return output;
 }
@@ -368,6 +376,10 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
   pthread_mutex_unlock(&itemMutex);
   if (hadOld) DetachOutput(taskId, kind);
   CLiveSource* dropped = nullptr;
+  // A sub-stream's channel transcodes with its settings, and so does a
+  // pull's when it asks for video or audio settings of its own.
+  const bool transcodes = transcode && (type == LIVE_TYPE_SUBSTREAM ||
+                                        (kind == TASK_IXO_PULL && (transcode->useVideo || transcode->useAudio)));
 
   pthread_mutex_lock(&itemMutex);
   auto attach = [&](CLiveSource* source, StreamChannel* channel) {
@@ -391,7 +403,7 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
     if (channel) {
       attach(it->second, channel);
     } else {
-      channel = new StreamChannel(static_cast<int>(liveId), type == LIVE_TYPE_SUBSTREAM ? transcode : nullptr);
+      channel = new StreamChannel(static_cast<int>(liveId), transcodes ? transcode : nullptr);
       channel->SetOwner(it->second);
       attach(it->second, channel);
       it->second->AddOutput(channel, static_cast<int>(liveId));
@@ -408,7 +420,7 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
     }
     source->Start();
     StreamChannel* channel;
-    if (type == LIVE_TYPE_SUBSTREAM) {
+    if (transcodes) {
       channel = new StreamChannel(static_cast<int>(liveId), transcode);
     } else if (isDevice) {
       // A capture device is always encoded, with the device's own settings.
@@ -565,6 +577,17 @@ void CLiveChannelManager::StatsThread() {
 // ---------------------------------------------------------------- sessions
 
 void CLiveChannelManager::AddTranscodeSession(int socket) {
+  pthread_mutex_lock(&itemMutex);
+  int running = static_cast<int>(sessions.size());
+  bool full = running >= maxSessions.load();
+  pthread_mutex_unlock(&itemMutex);
+  if (full) {
+    // Each session holds a thread, codecs and its buffers: past the bound
+    // the connection is refused rather than served.
+    close(socket);
+    LogWarn("transcoding connection closed: %d sessions are running already", running);
+    return;
+  }
   auto* session = new CTranscodeSession(this);
   session->SetSocket(socket);
   pthread_mutex_lock(&itemMutex);

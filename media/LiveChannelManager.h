@@ -30,6 +30,12 @@ enum TaskKind : uint32_t {
   TASK_IXO_PULL = 4  // IXOPull row, relayed to the Ixo media server
 };
 
+// The transcoding settings a pull asks for, as the sub-stream record its
+// channel is built from (the row counts audio channels, the record holds
+// the stereo choice). False, and out untouched, when the pull asks for
+// neither video nor audio transcoding: it then passes the stream through.
+bool PullTranscodeSettings(const IxoPullInfo& pull, SubStreamInfo& out);
+
 class CLiveChannelManager : public ITranscodeSessionOwner {
  public:
   // Built with its statistics, schedule and request threads on first use.
@@ -60,8 +66,11 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   // task id); false for a null channel or an unknown kind.
   bool AttachOutput(uint32_t taskId, uint32_t kind, StreamChannel* channel, void* record);
 
-  // Transcoding sessions: one per accepted transfer connection.
+  // Transcoding sessions: one per accepted transfer connection. Past the
+  // bound a connection is closed at once (and logged).
   void AddTranscodeSession(int socket);
+  static constexpr int kMaxTranscodeSessions = 64;
+  void SetMaxTranscodeSessions(int n) { maxSessions = n; }
   // Called by a session's own thread at its very end: the session is taken
   // off the list and deleted.
   void RemoveTranscodeSession(CTranscodeSession* session) override;
@@ -154,6 +163,7 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   std::map<StreamChannel*, int> busyChannels;  // channels with an output being deleted
   pthread_mutex_t itemMutex;
   std::map<CTranscodeSession*, int> sessions;
+  std::atomic<int> maxSessions{kMaxTranscodeSessions};
   std::map<uint32_t, RecordTaskInfo*> schedule;
   pthread_mutex_t scheduleMutex;
   std::atomic<bool> stopFlag{false};

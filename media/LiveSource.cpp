@@ -364,14 +364,14 @@ bool CLiveSource::OpenInput(Input& in, const std::string& target, const char* fo
   in.armed = true;
   // On failure FFmpeg frees the context and clears the pointer.
   if (avformat_open_input(&in.fmt, target.c_str(), format, options) < 0) {
-    if (!stopping.load()) LogError("live source %d: avformat_open_input error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_open_input error %s", liveId, LogSafeText(target).c_str());
     SetLastError("avformat_open_input error");
     return false;
   }
   in.budget = kReadTimeoutMs + kProbeBudgetMs;
   in.readStart = Tick();
   if (avformat_find_stream_info(in.fmt, nullptr) < 0) {
-    if (!stopping.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, LogSafeText(target).c_str());
     SetLastError("avformat_find_stream_info error");
     return false;
   }
@@ -643,7 +643,7 @@ bool CLiveSource::Open() {
     CloseCodecs();
     return false;
   }
-  LogInfo("live source %d: opened %s", liveId, url.c_str());
+  LogInfo("live source %d: opened %s", liveId, LogSafeText(url).c_str());
   return true;
 }
 

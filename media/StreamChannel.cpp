@@ -102,6 +102,8 @@ StreamChannel::StreamChannel(int id, const SubStreamInfo* s)
   pthread_mutex_init(&mutex, nullptr);
   pthread_mutex_init(&headerMutex, nullptr);
   if (s) settings = new SubStreamInfo(*s);
+  // The encoder is opened for this rate: it must not get more pictures.
+  if (settings && settings->useVideo) videoGate.SetRate(settings->frameRate);
 }
 
 StreamChannel::~StreamChannel() {
@@ -699,8 +701,13 @@ void StreamChannel::SendVideoPacket(IoBuffer* e, const IoBuffer* pic) {
 }
 
 void StreamChannel::EncodeVideo(IoBuffer* pic) {
-  const AVFrame* f = pic->GetVideoFrame();
+  AVFrame* f = pic->GetVideoFrame();
   if (!f) return;
+  // A picture kept by the gate is encoded at its slot's time (the picture's
+  // pts is its time in milliseconds, set when it was queued).
+  int64_t ts = pic->GetTimestamp();
+  if (!videoGate.Take(&ts)) return;
+  f->pts = ts;
   for (IoBuffer* e = videoEncoder->Encode(f); e; e = videoEncoder->ReceivePacket()) SendVideoPacket(e, pic);
 }
 

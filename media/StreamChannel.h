@@ -21,6 +21,7 @@ extern "C" {
 #include "core/PacketQueue.h"
 #include "core/WakeEvent.h"
 #include "core/RowRecords.h"
+#include "media/FrameRateGate.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -207,6 +208,8 @@ class StreamChannel {
   bool stopped = false;
   // Decode-thread state for draining the decoders at end of stream.
   int64_t lastVideoTs = 0, lastVideoDts = 0, lastAudioTs = 0;
+  // Pictures beyond the settings' frame rate are not encoded (encode thread).
+  FrameRateGate videoGate;
   // Encoder sample count to milliseconds (encode thread).
   bool audioAnchored = false;
   int64_t audioAnchorMs = 0, audioAnchorPts = 0, audioSamplesFed = 0;

@@ -78,6 +78,7 @@ StreamOutput::~StreamOutput() {
   wake.Notify();
   if (queue) queue->Wake();
   JoinThreads();
+  CloseRelayListener();
   ClearQueue();
   delete queue;
   queue = nullptr;

@@ -40,6 +40,11 @@ class StreamOutput {
   StreamOutput& operator=(const StreamOutput&) = delete;
 
   void SetPort(int port) { relayPort = port; }
+  // Relay mode: listens on the port at once, before any packet flows, so a
+  // client told about the port can connect straight away; it waits in the
+  // backlog until the relay thread takes it. False (with the bind error as
+  // the message) when the port cannot be listened on.
+  bool OpenRelayListener();
   int GetPort() const { return relayPort; }
   bool IsRunning() const { return running.load(); }
   int GetMode() const { return mode; }
@@ -110,6 +115,7 @@ class StreamOutput {
   // Relay mode.
   void RelayThread();
   bool SendAll(IoBuffer* buffer, int socket);
+  void CloseRelayListener();
   // Record mode.
   void RecordThread();
   bool OpenRecordFile();
@@ -196,7 +202,10 @@ class StreamOutput {
   int64_t playOffset = -1;  // slice player only
 
   int relayPort = 0;
+  // Opened by OpenRelayListener and taken over by the relay thread; closed
+  // by the destructor when no relay thread ever took it.
   std::atomic<int> relayListenSocket{-1};
+  std::atomic<bool> relayBindReported{false};
   std::atomic<int> relayClientSocket{-1};
 
   int recordYear = 0, recordMonth = 0, recordDay = 0;
