@@ -9,7 +9,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavdevice-dev libavfilter-dev ffmpeg
   librtmp-dev libssl-dev libjsoncpp-dev uuid-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libasound2-dev
   libmariadb-dev mariadb-server mariadb-client
   nginx libnginx-mod-rtmp
   procps iproute2
