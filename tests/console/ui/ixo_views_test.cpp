@@ -2,6 +2,8 @@
 // rebuild from their row source, and the list filling the view.
 #include <gtest/gtest.h>
 
+#include "tests/console/ui/ShowQuietly.h"
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QTableWidget>
@@ -46,7 +48,7 @@ TEST(IxoViews, ColumnsAndIds) {
     EXPECT_TRUE(list->showGrid());
     EXPECT_TRUE(list->horizontalHeader()->sectionsMovable());
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
-    c.view->show();
+    vvuitest::ShowQuietly(c.view);
     c.view->resize(640, 300);
     QApplication::processEvents();
     EXPECT_EQ(list->geometry(), QRect(0, 0, 640, 300));
@@ -68,7 +70,7 @@ TEST(IxoViews, TimerRebuildsFromTheRowSource) {
     ++calls;
     return ticks[std::min(tick, ticks.size() - 1)];
   });
-  view.show();
+  vvuitest::ShowQuietly(&view);
   EXPECT_EQ(view.List()->rowCount(), 0);
   for (tick = 0; tick < ticks.size(); ++tick) {
     int before = calls;

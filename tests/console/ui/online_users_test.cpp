@@ -2,6 +2,8 @@
 // that exclude each other, and the commands that empty the list.
 #include <gtest/gtest.h>
 
+#include "tests/console/ui/ShowQuietly.h"
+
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QPushButton>
@@ -69,7 +71,7 @@ TEST(OnlineUsers, ColumnsAndAnEmptyList) {
 TEST(OnlineUsers, SelectionBoxesExcludeEachOther) {
   ScriptedPrompt prompt;
   COnlineUserDlg d(nullptr, &prompt);
-  d.show();
+  vvuitest::ShowQuietly(&d);
   AddRows(d.List(), 4);
   d.List()->selectRow(1);
   auto* highlighted = Find<QCheckBox>(&d, "1036");

@@ -2,6 +2,8 @@
 // scratch autostart folder: what it writes, what it leaves alone, how a
 // failed write and the connection test reach the operator.
 #include <gtest/gtest.h>
+
+#include "tests/console/ui/ShowQuietly.h"
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -66,7 +68,7 @@ TEST_F(SetupSheetTest, OpensWithTheFileAndWritesOnlyOpenedPages) {
   setup::WriteIxoServer(ini, {"10.0.0.5", 7000, "k1"});
   RecordingPrompt prompt;
   CSetupSheet sheet(QStringLiteral("设置"), nullptr, &prompt);
-  sheet.show();
+  vvuitest::ShowQuietly(&sheet);
   EXPECT_EQ(sheet.windowTitle(), QStringLiteral("设置"));
   EXPECT_EQ(sheet.Tabs()->tabText(0), QStringLiteral("IXO服务器设置"));
   EXPECT_EQ(sheet.Tabs()->tabText(1), QStringLiteral("启动设置"));
@@ -92,7 +94,7 @@ TEST_F(SetupSheetTest, StartupPageSetsAutoForwardAndAutorun) {
   RecordingPrompt prompt;
   {
     CSetupSheet sheet(QStringLiteral("设置"), nullptr, &prompt);
-    sheet.show();
+    vvuitest::ShowQuietly(&sheet);
     sheet.Tabs()->setCurrentIndex(1);
     EXPECT_FALSE(Find<QCheckBox>(&sheet, "1076")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>(&sheet, "1079")->isChecked());
@@ -110,7 +112,7 @@ TEST_F(SetupSheetTest, StartupPageSetsAutoForwardAndAutorun) {
   EXPECT_NE(entry.find(dir.path() + "/velvanet"), std::string::npos) << entry;
   {
     CSetupSheet sheet(QStringLiteral("设置"), nullptr, &prompt);
-    sheet.show();
+    vvuitest::ShowQuietly(&sheet);
     sheet.Tabs()->setCurrentIndex(1);
     EXPECT_TRUE(Find<QCheckBox>(&sheet, "1076")->isChecked());
     EXPECT_TRUE(Find<QCheckBox>(&sheet, "1079")->isChecked());
@@ -138,7 +140,7 @@ TEST_F(SetupSheetTest, FailedWriteOrBadPortKeepsTheSheetOpen) {
     if (c.confIsAFile) vvtest::Run("touch " + vvtest::ShellQuote(dir.file("conf")));
     RecordingPrompt prompt;
     CSetupSheet sheet(QStringLiteral("设置"), nullptr, &prompt);
-    sheet.show();
+    vvuitest::ShowQuietly(&sheet);
     Find<QLineEdit>(&sheet, "1091")->setText(QString::fromLatin1(c.port));
     Find<QPushButton>(&sheet, "1")->click();
     EXPECT_TRUE(sheet.isVisible()) << c.port;
@@ -172,7 +174,7 @@ TEST_F(SetupSheetTest, ConnectionTestAnswersThroughTheWindowThread) {
   for (const Case& c : cases) {
     RecordingPrompt prompt;
     CSetupSheet sheet(QStringLiteral("设置"), nullptr, &prompt);
-    sheet.show();
+    vvuitest::ShowQuietly(&sheet);
     Find<QLineEdit>(&sheet, "1103")->setText(QString::fromLatin1(c.host));
     Find<QLineEdit>(&sheet, "1091")->setText(c.port);
     Find<QPushButton>(&sheet, "1092")->click();
@@ -185,7 +187,7 @@ TEST_F(SetupSheetTest, ConnectionTestAnswersThroughTheWindowThread) {
   {
     RecordingPrompt prompt;
     auto* sheet = new CSetupSheet(QStringLiteral("设置"), nullptr, &prompt);
-    sheet->show();
+    vvuitest::ShowQuietly(sheet);
     Find<QLineEdit>(sheet, "1103")->setText(QStringLiteral("127.0.0.1"));
     Find<QLineEdit>(sheet, "1091")->setText(QString::number(ntohs(a.sin_port)));
     Find<QPushButton>(sheet, "1092")->click();
