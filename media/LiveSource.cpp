@@ -1,13 +1,11 @@
 #include "media/LiveSource.h"
 
-#include <dirent.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 
 extern "C" {
@@ -23,6 +21,7 @@ extern "C" {
 #include "media/AudioCodec.h"
 #include "media/CameraUrl.h"
 #include "media/VideoCodec.h"
+#include "platform/CaptureDevices.h"
 
 namespace {
 
@@ -86,41 +85,20 @@ AVCodecContext* CopyOfContext(const AVCodecContext* src) {
   return c;
 }
 
-// The /dev/video* node whose card name is the device name (a path is taken
-// as it is).
+// The /dev/video* node of a device name as the console lists it (a path is
+// taken as it is).
 std::string FindVideoDevice(const std::string& name) {
   if (name.compare(0, 5, "/dev/") == 0) return name;
-  DIR* d = opendir("/sys/class/video4linux");
-  std::string found;
-  if (!d) return found;
-  while (dirent* e = readdir(d)) {
-    if (strncmp(e->d_name, "video", 5) != 0) continue;
-    std::ifstream f(std::string("/sys/class/video4linux/") + e->d_name + "/name");
-    std::string card;
-    std::getline(f, card);
-    if (Trimmed(card) == name && (found.empty() || std::string("/dev/") + e->d_name < found))
-      found = std::string("/dev/") + e->d_name;
-  }
-  closedir(d);
-  return found;
+  return vvplatform::FindVideoCaptureNode(vvplatform::DefaultV4l2Io(), name);
 }
 
-// The ALSA device of a card named like the device ("hw:N"); device strings
-// (with ':' or "default") are taken as they are.
+// The ALSA device of a capture card named as the console lists it ("hw:N");
+// device strings (with ':' or "default") and unknown names are taken as
+// they are.
 std::string FindAlsaDevice(const std::string& name) {
   if (name.find(':') != std::string::npos || name == "default") return name;
-  std::ifstream f("/proc/asound/cards");
-  std::string line;
-  while (std::getline(f, line)) {
-    // " 0 [PCH            ]: HDA-Intel - HDA Intel PCH"
-    size_t open = line.find('['), close = line.find(']'), dash = line.find(" - ");
-    if (open == std::string::npos || close == std::string::npos) continue;
-    int card = atoi(line.c_str());
-    std::string id = Trimmed(line.substr(open + 1, close - open - 1));
-    std::string longName = dash != std::string::npos ? Trimmed(line.substr(dash + 3)) : "";
-    if (name == id || name == longName) return "hw:" + std::to_string(card);
-  }
-  return name;
+  std::string hw = vvplatform::FindAlsaCaptureDevice(vvplatform::DefaultAsoundRoot(), name);
+  return hw.empty() ? name : hw;
 }
 
 }  // namespace
@@ -217,6 +195,8 @@ void CLiveSource::Stop() {
   // reconnect sleeps at their next slice.
   stopping = true;
   running = false;
+  wake.Notify();
+  queue->Wake();
   // The reconnect thread first, so no read thread starts behind our back.
   const int order[] = {kReconnect, kRead, kDispatch, kSetup};
   for (int i : order) {
@@ -242,6 +222,7 @@ void CLiveSource::AddOutput(StreamChannel* channel, int id) {
     channel = nullptr;
   }
   pthread_mutex_unlock(&mutex);
+  wake.Notify();
   if (channel) LogWarn("live source %d: channel %d already present", liveId, id);
 }
 
@@ -383,14 +364,14 @@ bool CLiveSource::OpenInput(Input& in, const std::string& target, const char* fo
   in.armed = true;
   // On failure FFmpeg frees the context and clears the pointer.
   if (avformat_open_input(&in.fmt, target.c_str(), format, options) < 0) {
-    if (!stopping.load()) LogError("live source %d: avformat_open_input error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_open_input error %s", liveId, LogSafeText(target).c_str());
     SetLastError("avformat_open_input error");
     return false;
   }
   in.budget = kReadTimeoutMs + kProbeBudgetMs;
   in.readStart = Tick();
   if (avformat_find_stream_info(in.fmt, nullptr) < 0) {
-    if (!stopping.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, LogSafeText(target).c_str());
     SetLastError("avformat_find_stream_info error");
     return false;
   }
@@ -662,7 +643,7 @@ bool CLiveSource::Open() {
     CloseCodecs();
     return false;
   }
-  LogInfo("live source %d: opened %s", liveId, url.c_str());
+  LogInfo("live source %d: opened %s", liveId, LogSafeText(url).c_str());
   return true;
 }
 
@@ -676,6 +657,7 @@ void* CLiveSource::AuxReadEntry(void* self) {
   CLiveSource* s = static_cast<CLiveSource*>(self);
   s->ReadLoop(s->inputs[1]);
   s->readFailed = true;
+  s->wake.Notify();
   return nullptr;
 }
 void* CLiveSource::ReconnectEntry(void* self) {
@@ -694,10 +676,11 @@ void* CLiveSource::SetupEntry(void* self) {
 bool CLiveSource::SleepWhileRunning(int64_t ms, bool whileReading) {
   int64_t end = Tick() + ms;
   for (;;) {
+    uint64_t seen = wake.Count();
     if (!running.load() || (whileReading && readFailed.load())) return false;
     int64_t left = end - Tick();
     if (left <= 0) return true;
-    usleep(static_cast<useconds_t>(left > 10 ? 10 : left) * 1000);
+    wake.WaitFor(left, seen);
   }
 }
 
@@ -729,6 +712,11 @@ void CLiveSource::ReconnectThread() {
 
 void CLiveSource::ReadThread() {
   started = true;
+  // Channels and the set-up thread waiting for the input go on at once.
+  wake.Notify();
+  pthread_mutex_lock(&mutex);
+  for (auto& kv : channels) kv.second->NotifyInputStarted();
+  pthread_mutex_unlock(&mutex);
   bool aux = false;
   if (inputCount == 2) {
     aux = pthread_create(&threads[kAuxRead], nullptr, AuxReadEntry, this) == 0;
@@ -736,6 +724,7 @@ void CLiveSource::ReadThread() {
   }
   ReadLoop(inputs[0]);
   readFailed = true;  // ends the other input of a capture pair
+  wake.Notify();
   if (aux) pthread_join(threads[kAuxRead], nullptr);
   started = false;
   IoBuffer* eos = new IoBuffer(16);
@@ -988,7 +977,7 @@ void CLiveSource::DispatchThread() {
       LogWarn("live source %d: queue held more than %lld ms, dropped %d packets", liveId,
               static_cast<long long>(kQueueLimitMs), dropped);
     if (!p) {
-      usleep(3000);
+      queue->WaitFor(wake::kIdleRecheckMs, running);
       continue;
     }
     if (packetTap) packetTap(*p);
@@ -1002,8 +991,11 @@ void CLiveSource::DispatchThread() {
 
 void CLiveSource::OutputSetupThread() {
   while (running.load()) {
-    usleep(1000);
-    if (!started.load()) continue;
+    uint64_t seen = wake.Count();
+    if (!started.load()) {
+      wake.WaitFor(wake::kIdleRecheckMs, seen);
+      continue;
+    }
     pthread_mutex_lock(&mutex);
     for (auto& kv : channels) {
       StreamChannel* c = kv.second;
@@ -1015,5 +1007,6 @@ void CLiveSource::OutputSetupThread() {
       c->Start();
     }
     pthread_mutex_unlock(&mutex);
+    wake.WaitFor(wake::kIdleRecheckMs, seen);
   }
 }

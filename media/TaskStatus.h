@@ -1,6 +1,7 @@
 #pragma once
 // The state block of one task output, as the console and the Ixo pull
 // handler see it.
+#include <cstdint>
 #include <list>
 #include <string>
 
@@ -16,7 +17,7 @@ struct TaskStatus {
   // packet still queued; 0 when the queue is empty.
   int delay = 0;
   // Size in bytes of the record file; -1 when there is no such file.
-  int fileSize = 0;
+  int64_t fileSize = 0;
   // Delay slice files waiting to be played, oldest first.
   std::list<std::string> sliceList;
 };

@@ -9,11 +9,11 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavdevice-dev libavfilter-dev ffmpeg
   librtmp-dev libssl-dev libjsoncpp-dev uuid-dev
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libasound2-dev
   libmariadb-dev mariadb-server mariadb-client
   nginx libnginx-mod-rtmp
   procps iproute2
-  qt6-base-dev libgl-dev fonts-wqy-microhei xvfb xauth x11vnc xdg-utils ccache
+  qt6-base-dev libqt6svg6 libgl-dev fonts-wqy-microhei xvfb xauth x11vnc xdg-utils ccache
 )
 
 missing=()

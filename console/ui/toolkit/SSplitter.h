@@ -62,7 +62,7 @@ class CSSplitter : public QWidget {
   bool Apply(F f);
 
   ISettingsStore* store_;
-  std::unique_ptr<SplitterLayout> layout_;
+  std::unique_ptr<::SplitterLayout> layout_;
   QPointer<QWidget> first_;
   QPointer<QWidget> second_;
   QWidget* tracker_ = nullptr;
