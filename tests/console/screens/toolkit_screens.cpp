@@ -2,7 +2,7 @@
 // with its popup open, the sortable list, the splitter bars and the folder
 // chooser.
 #include <QApplication>
-#include <QFileDialog>
+#include <QDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -198,14 +198,13 @@ VV_SCREEN("toolkit_folder_chooser") {
   shot->setWindowTitle(QStringLiteral("选择文件夹"));
   CFolderDialog dlg(QStringLiteral("选择录制文件的保存目录"),
                     QString::fromStdString(vvscreens::ProgramFolder() + "/conf"), nullptr,
-                    kBifStatusText);
+                    kBifStatusText | kBifEditBox);
   dlg.SetRootFolder(QString::fromStdString(vvscreens::ProgramFolder()));
   auto* timer = new QTimer;
   QObject::connect(timer, &QTimer::timeout, [timer, shot] {
-    if (auto* fd = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+    if (auto* fd = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
       timer->stop();
       timer->deleteLater();
-      fd->resize(620, 400);
       for (int i = 0; i < 20; ++i) QApplication::processEvents();
       shot->setPixmap(fd->grab());
       fd->reject();
