@@ -187,7 +187,9 @@ TEST_F(RealEngineTest, PullSettingsReachTheRelay) {
     if (ixotest::IsPicture(r)) times.push_back(r.timestamp);
   double span = (times.back() - times.front()) / 1000.0;
   ASSERT_GT(span, 2.0);
+  // Never above the asked rate; below it only when a loaded machine makes
+  // the channel drop pictures it cannot encode in time.
   double rate = (times.size() - 1) / span;
-  EXPECT_GT(rate, 13.0);
-  EXPECT_LT(rate, 17.0);
+  EXPECT_GT(rate, 7.0);
+  EXPECT_LT(rate, 16.5);
 }
