@@ -1,13 +1,20 @@
-// Pass-through relaying: N forward tasks of one live 720p, 3 Mbit/s source
-// (a live source, one pass-through channel, N publishing outputs, as the
-// manager builds them) against N "ffmpeg -re -i SRC -c copy -f flv" relays of
-// the same source, in the same run, to a private nginx-rtmp on 127.0.0.1.
-// Prints CPU and resident memory per stream, the latency a relay adds (a
-// frame's arrival at a sink reading the relayed stream against its arrival
-// at a sink reading the source), the thread counts, and the ratio
-// Velvanet/ffmpeg of each figure.
+// Pass-through relaying of live 720p, 3 Mbit/s sources: N sources with M
+// forward tasks each (a live source, one pass-through channel and M
+// publishing outputs per source, as the manager builds them), against the
+// peers an operator would use instead, in the same run and on the same
+// private nginx-rtmp on 127.0.0.1:
+//   - one "ffmpeg -i SRC -c copy -f flv URL" per forward (no -re: on a live
+//     input it only paces from its probe buffer and adds that to the delay);
+//   - nginx-rtmp's own push relay: an nginx whose application pushes each
+//     published source to M streams of the sink server.
+// For each: CPU % and resident memory per forward, the latency a relay adds
+// (a frame's arrival at a sink reading the relayed stream against its
+// arrival at a sink reading the source; median and 95th percentile), the
+// threads, the voluntary context switches per second, and the ratios to
+// Velvanet. Then an idle figure: a started source, channel and forward (and
+// the peers' equivalents) whose input has gone silent, CPU over 10 s.
 //
-//   bench_relay [streams, default 4] [measured seconds, default 10]
+//   bench_relay [--sources N] [--forwards M] [--seconds S] [--idle-seconds S]
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -15,12 +22,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,6 +67,23 @@ double ProcessCpuSeconds() {
   rusage u;
   getrusage(RUSAGE_SELF, &u);
   return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+// Voluntary context switches of every thread of a process (0: this one).
+long VoluntarySwitches(pid_t pid) {
+  std::string base = pid ? "/proc/" + std::to_string(pid) + "/task" : std::string("/proc/self/task");
+  long total = 0;
+  DIR* d = opendir(base.c_str());
+  if (!d) return 0;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream in(base + "/" + e->d_name + "/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += atol(line.c_str() + 24);
+  }
+  closedir(d);
+  return total;
 }
 
 // Resident kilobytes and thread count of a process (0: this one).
@@ -108,7 +135,9 @@ void Kill(pid_t pid) {
   }
 }
 
-// Reads an RTMP stream and notes when each video frame arrives.
+// Reads an RTMP stream and notes when each video frame arrives; keeps its
+// own thread's CPU time and context switches, which the figures of this
+// process leave out.
 class Sink {
  public:
   explicit Sink(std::string u) : url(std::move(u)) { thread = std::thread([this] { Run(); }); }
@@ -124,10 +153,23 @@ class Sink {
     std::lock_guard<std::mutex> l(mutex);
     return frames;
   }
+  size_t FramesSince(double t) {
+    std::lock_guard<std::mutex> l(mutex);
+    size_t n = 0;
+    for (const Frame& f : frames) n += f.arrival >= t;
+    return n;
+  }
   double CpuSeconds() const { return cpu.load(); }
+  long Switches() const { return switches.load(); }
 
  private:
   static int Interrupt(void* self) { return static_cast<Sink*>(self)->stop.load() ? 1 : 0; }
+  void Note() {
+    rusage u;
+    getrusage(RUSAGE_THREAD, &u);
+    cpu = u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+    switches = u.ru_nvcsw;
+  }
   void Run() {
     while (!stop) {
       AVFormatContext* fmt = avformat_alloc_context();
@@ -137,6 +179,7 @@ class Sink {
       av_dict_set(&o, "rtmp_live", "live", 0);
       if (avformat_open_input(&fmt, url.c_str(), nullptr, &o) < 0) {
         av_dict_free(&o);
+        Note();
         usleep(100000);
         continue;
       }
@@ -150,59 +193,155 @@ class Sink {
           frames.push_back(Frame{p->size, t});
         }
         av_packet_unref(p);
-        timespec ts;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        cpu = ts.tv_sec + ts.tv_nsec / 1e9;
+        Note();
       }
       av_packet_free(&p);
       avformat_close_input(&fmt);
     }
+    Note();
   }
   std::string url;
   std::atomic<bool> stop{false};
   std::atomic<double> cpu{0};
+  std::atomic<long> switches{0};
   std::mutex mutex;
   std::vector<Frame> frames;
   std::thread thread;
 };
 
-double sinkCpuSeconds(const Sink& a, const Sink& b) { return a.CpuSeconds() + b.CpuSeconds(); }
-
-// Median of (arrival at the relay's sink - arrival of the same frame at the
-// source's sink). Frames are told apart by size (the relay keeps frame
-// bytes; key frames may gain parameter sets, so they are left out by
-// matching only sizes seen at the source shortly before).
-double AddedLatencyMs(const std::vector<Sink::Frame>& source, const std::vector<Sink::Frame>& relay) {
+// The delays (arrival at the relay's sink - arrival of the same frame at the
+// source's sink), sorted. Frames are told apart by size; of the source's
+// frames of that size, the latest one before the relayed arrival counts.
+std::vector<double> AddedLatencies(const std::vector<Sink::Frame>& source, const std::vector<Sink::Frame>& relay,
+                                   double from) {
   std::multimap<int, double> bySize;
   for (const Sink::Frame& f : source) bySize.emplace(f.size, f.arrival);
   std::vector<double> d;
   for (const Sink::Frame& f : relay) {
+    if (f.arrival < from) continue;
     auto range = bySize.equal_range(f.size);
     double best = -1;
     for (auto it = range.first; it != range.second; ++it)
       if (it->second <= f.arrival && f.arrival - it->second < 5000) best = std::max(best, it->second);
     if (best >= 0) d.push_back(f.arrival - best);
   }
-  if (d.size() < 10) return -1;
   std::sort(d.begin(), d.end());
-  return d[d.size() / 2];
+  return d;
+}
+
+double Percentile(const std::vector<double>& sorted, double q) {
+  if (sorted.size() < 10) return -1;
+  size_t i = static_cast<size_t>(q * (sorted.size() - 1) + 0.5);
+  return sorted[std::min(i, sorted.size() - 1)];
 }
 
 struct Figures {
-  double cpuPercentPerStream = 0;
-  double rssMiBPerStream = 0;
-  double latencyMs = 0;
+  double cpuPercentPerForward = 0;
+  double rssMiBPerForward = 0;
+  double latencyMedianMs = -1;
+  double latencyP95Ms = -1;
   int threads = 0;
-  double threadsPerStream = 0;
+  double switchesPerSecond = 0;
+  int connected = 0;       // outputs (or relays) delivering at the end
+  double framesRatio = 0;  // frames at the measured relay's sink / at the source's
+  double idleCpuPercent = -1;
 };
 
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
+// CPU, switches, memory and threads of a set of processes.
+struct ProcessSet {
+  std::vector<pid_t> pids;
+  double Cpu() const {
+    double c = 0;
+    for (pid_t p : pids) c += ChildCpuSeconds(p);
+    return c;
+  }
+  long Switches() const {
+    long n = 0;
+    for (pid_t p : pids) n += VoluntarySwitches(p);
+    return n;
+  }
+  void Status(long& rssKb, int& threads) const {
+    rssKb = 0;
+    threads = 0;
+    for (pid_t p : pids) {
+      long r;
+      int t;
+      ProcStatus(p, r, t);
+      rssKb += r;
+      threads += t;
+    }
+  }
+  bool AllAlive() const {
+    for (pid_t p : pids)
+      if (kill(p, 0) != 0) return false;
+    return true;
+  }
+};
+
+pid_t NginxPid(const vvtest::NginxRtmp& server) {
+  std::ifstream in(server.prefix() + "/nginx.pid");
+  long pid = 0;
+  in >> pid;
+  return static_cast<pid_t>(pid);
+}
+
+std::vector<pid_t> StartGenerators(const std::string& file, const std::vector<std::string>& urls) {
+  std::vector<pid_t> g;
+  for (const std::string& u : urls)
+    g.push_back(Spawn({"ffmpeg", "-nostdin", "-v", "error", "-re", "-stream_loop", "-1", "-i", file, "-c", "copy",
+                       "-f", "flv", u}));
+  return g;
+}
+
+// Frames of the source's sink and of the relay's sink over the window, and
+// the latencies of the relayed frames.
+void Measure(Sink& sourceSink, Sink& relaySink, double t0, Figures& f) {
+  std::vector<double> d = AddedLatencies(sourceSink.Frames(), relaySink.Frames(), t0);
+  f.latencyMedianMs = Percentile(d, 0.5);
+  f.latencyP95Ms = Percentile(d, 0.95);
+  size_t atSource = sourceSink.FramesSince(t0);
+  f.framesRatio = atSource ? static_cast<double>(relaySink.FramesSince(t0)) / atSource : 0;
+}
+
+struct Options {
+  int sources = 1;
+  int forwards = 4;
+  int seconds = 10;
+  int idleSeconds = 10;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](int& out) {
+      if (i + 1 >= argc) return false;
+      out = std::max(1, atoi(argv[++i]));
+      return true;
+    };
+    bool ok = (a == "--sources" && value(o.sources)) || (a == "--forwards" && value(o.forwards)) ||
+              (a == "--seconds" && value(o.seconds)) || (a == "--idle-seconds" && value(o.idleSeconds));
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string Name(const char* prefix, int source, int forward = -1) {
+  std::string n = std::string(prefix) + std::to_string(source);
+  if (forward >= 0) n += "_" + std::to_string(forward);
+  return n;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int streams = argc > 1 ? std::max(1, atoi(argv[1])) : 4;
-  int seconds = argc > 2 ? std::max(2, atoi(argv[2])) : 10;
+  Options opt;
+  if (!ParseOptions(argc, argv, opt)) {
+    fprintf(stderr, "usage: bench_relay [--sources N] [--forwards M] [--seconds S] [--idle-seconds S]\n");
+    return 2;
+  }
+  const int sources = opt.sources, forwards = opt.forwards, total = sources * forwards;
   av_log_set_level(AV_LOG_QUIET);
   SetLogLevel(LOG_WARN);
   signal(SIGPIPE, SIG_IGN);
@@ -228,13 +367,39 @@ int main(int argc, char** argv) {
     fprintf(stderr, "bench_relay: nginx did not start\n%s", server.ErrorLog().c_str());
     return 1;
   }
-  std::string src = server.Url("src");
-  pid_t generator = Spawn({"ffmpeg", "-nostdin", "-v", "error", "-re", "-stream_loop", "-1", "-i", file, "-c",
-                           "copy", "-f", "flv", src});
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // The push relay: its own nginx, whose application pushes each source to
+  // the sink server M times (and the idle stream once).
+  std::string pushes;
+  for (int s = 0; s < sources; ++s)
+    for (int k = 0; k < forwards; ++k)
+      pushes += "push rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live name=" + Name("src", s) +
+                " playPath=" + Name("ng", s, k) + ";\n      ";
+  pushes += "push rtmp://127.0.0.1:" + std::to_string(server.port()) + "/live name=idle playPath=ngidle;";
+  vvtest::NginxRtmp::Options relayOptions;
+  relayOptions.applicationConfig = pushes;
+  vvtest::NginxRtmp relayServer(relayOptions);
+  if (!relayServer.Start()) {
+    fprintf(stderr, "bench_relay: the relay nginx did not start\n%s", relayServer.ErrorLog().c_str());
+    return 1;
+  }
   avformat_network_init();
-  Sink sourceSink(src);
-  const int warmupMs = 4000;
+
+  std::vector<std::string> srcUrls;
+  for (int s = 0; s < sources; ++s) srcUrls.push_back(server.Url(Name("src", s)));
+  std::vector<pid_t> generators = StartGenerators(file, srcUrls);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  std::unique_ptr<Sink> sourceSinkOwner(new Sink(srcUrls[0]));
+  Sink& sourceSink = *sourceSinkOwner;
+  // Each peer is measured once its measured relay delivers (up to 60 s for
+  // slow starts: ffmpeg probes its live input first), plus a settling time.
+  const int warmupMs = 3000;
+  auto warmUp = [&](Sink& relaySink, const std::function<bool()>& ready) {
+    vvtest::WaitFor([&] { return relaySink.FramesSince(0) > 0 && ready(); }, std::chrono::seconds(60),
+                    std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(warmupMs));
+  };
+  printf("%d sources x %d forwards, %d s measured per peer\n", sources, forwards, opt.seconds);
+  fflush(stdout);
 
   // ------------------------------------------------------------- Velvanet
   Figures vv;
@@ -242,90 +407,197 @@ int main(int argc, char** argv) {
     long rss0;
     int threads0;
     ProcStatus(0, rss0, threads0);
-    CLiveSource* source = new CLiveSource(1);
-    source->SetUrl(src);
-    StreamChannel* channel = new StreamChannel(1, nullptr);
-    channel->SetOwner(source);
+    std::vector<CLiveSource*> liveSources;
     std::vector<StreamOutput*> outputs;
-    for (int i = 0; i < streams; ++i) {
-      StreamOutput* out = new StreamOutput(100 + i, server.Url("vv" + std::to_string(i)), StreamOutput::kPublish,
-                                           nullptr, nullptr);
-      channel->AddOutput(100 + i, StreamChannel::kStreamOutput, out);
+    for (int s = 0; s < sources; ++s) {
+      CLiveSource* source = new CLiveSource(1 + s);
+      source->SetUrl(srcUrls[s]);
+      StreamChannel* channel = new StreamChannel(1 + s, nullptr);
+      channel->SetOwner(source);
+      for (int k = 0; k < forwards; ++k) {
+        int task = 1000 + s * forwards + k;
+        StreamOutput* out = new StreamOutput(task, server.Url(Name("vv", s, k)), StreamOutput::kPublish, nullptr,
+                                             nullptr);
+        outputs.push_back(out);
+        channel->AddOutput(task, StreamChannel::kStreamOutput, out);
+      }
+      source->AddOutput(channel, 1);
+      source->Start();
+      liveSources.push_back(source);
     }
-    source->AddOutput(channel, 1);
-    source->Start();
-    std::unique_ptr<Sink> sink(new Sink(server.Url("vv0")));
-    std::this_thread::sleep_for(std::chrono::milliseconds(warmupMs));
-    double sinkCpu0 = sinkCpuSeconds(sourceSink, *sink);
+    std::unique_ptr<Sink> sink(new Sink(server.Url(Name("vv", 0, 0))));
+    warmUp(*sink, [&] {
+      for (StreamOutput* o : outputs)
+        if (!o->IsConnected()) return false;
+      return true;
+    });
+    double sinkCpu0 = sourceSink.CpuSeconds() + sink->CpuSeconds();
+    long sinkSw0 = sourceSink.Switches() + sink->Switches();
     double cpu0 = ProcessCpuSeconds();
+    long sw0 = VoluntarySwitches(0);
     double t0 = NowMs();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
     double wall = (NowMs() - t0) / 1000.0;
-    double cpu = ProcessCpuSeconds() - cpu0 - (sinkCpuSeconds(sourceSink, *sink) - sinkCpu0);
+    double cpu = ProcessCpuSeconds() - cpu0 - (sourceSink.CpuSeconds() + sink->CpuSeconds() - sinkCpu0);
+    long sw = VoluntarySwitches(0) - sw0 - (sourceSink.Switches() + sink->Switches() - sinkSw0);
     long rss;
     int threads;
     ProcStatus(0, rss, threads);
-    vv.cpuPercentPerStream = 100.0 * cpu / wall / streams;
-    vv.rssMiBPerStream = (rss - rss0) / 1024.0 / streams;
+    for (StreamOutput* o : outputs) vv.connected += o->IsConnected() ? 1 : 0;
+    vv.cpuPercentPerForward = 100.0 * cpu / wall / total;
+    vv.rssMiBPerForward = (rss - rss0) / 1024.0 / total;
     vv.threads = threads - threads0 - 1;  // minus the relay's sink
-    vv.threadsPerStream = static_cast<double>(vv.threads) / streams;
-    vv.latencyMs = AddedLatencyMs(sourceSink.Frames(), sink->Frames());
+    vv.switchesPerSecond = sw / wall;
+    Measure(sourceSink, *sink, t0, vv);
     sink.reset();
-    for (int i = 0; i < streams; ++i) source->RemoveOutput(1, 100 + i, 1);
-    source->Stop();
-    delete source;
+    for (int s = 0; s < sources; ++s) {
+      for (int k = 0; k < forwards; ++k) liveSources[s]->RemoveOutput(1, 1000 + s * forwards + k, 1);
+      liveSources[s]->Stop();
+      delete liveSources[s];
+    }
   }
 
   // ------------------------------------------------------------- ffmpeg
   Figures ff;
   {
-    std::vector<pid_t> relays;
-    for (int i = 0; i < streams; ++i)
-      relays.push_back(Spawn({"ffmpeg", "-nostdin", "-v", "error", "-re", "-i", src, "-c", "copy", "-f", "flv",
-                              server.Url("ff" + std::to_string(i))}));
-    std::unique_ptr<Sink> sink(new Sink(server.Url("ff0")));
-    std::this_thread::sleep_for(std::chrono::milliseconds(warmupMs));
-    std::vector<double> cpu0;
-    for (pid_t p : relays) cpu0.push_back(ChildCpuSeconds(p));
+    ProcessSet relays;
+    for (int s = 0; s < sources; ++s)
+      for (int k = 0; k < forwards; ++k)
+        relays.pids.push_back(
+            Spawn({"ffmpeg", "-nostdin", "-v", "error", "-i", srcUrls[s], "-c", "copy", "-f", "flv",
+                   server.Url(Name("ff", s, k))}));
+    std::unique_ptr<Sink> sink(new Sink(server.Url(Name("ff", 0, 0))));
+    warmUp(*sink, [] { return true; });
+    double cpu0 = relays.Cpu();
+    long sw0 = relays.Switches();
     double t0 = NowMs();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
     double wall = (NowMs() - t0) / 1000.0;
-    double cpu = 0;
-    long rssTotal = 0;
-    int threadsTotal = 0;
-    for (size_t i = 0; i < relays.size(); ++i) {
-      cpu += ChildCpuSeconds(relays[i]) - cpu0[i];
-      long rss;
-      int threads;
-      ProcStatus(relays[i], rss, threads);
-      rssTotal += rss;
-      threadsTotal += threads;
-    }
-    ff.cpuPercentPerStream = 100.0 * cpu / wall / streams;
-    ff.rssMiBPerStream = rssTotal / 1024.0 / streams;
-    ff.threads = threadsTotal;
-    ff.threadsPerStream = static_cast<double>(threadsTotal) / streams;
-    ff.latencyMs = AddedLatencyMs(sourceSink.Frames(), sink->Frames());
+    double cpu = relays.Cpu() - cpu0;
+    long sw = relays.Switches() - sw0;
+    long rss;
+    relays.Status(rss, ff.threads);
+    for (pid_t p : relays.pids) ff.connected += kill(p, 0) == 0 ? 1 : 0;
+    ff.cpuPercentPerForward = 100.0 * cpu / wall / total;
+    ff.rssMiBPerForward = rss / 1024.0 / total;
+    ff.switchesPerSecond = sw / wall;
+    Measure(sourceSink, *sink, t0, ff);
     sink.reset();
-    for (pid_t p : relays) Kill(p);
+    for (pid_t p : relays.pids) Kill(p);
   }
-  Kill(generator);
+  for (pid_t g : generators) Kill(g);
 
-  printf("\n%d pass-through relays of one 720p 3 Mbit/s stream, %d s measured\n", streams, seconds);
-  printf("%-30s %12s %12s %10s\n", "figure", "Velvanet", "ffmpeg", "ratio");
-  printf("%-30s %12.2f %12.2f %10.2f\n", "CPU % per stream", vv.cpuPercentPerStream, ff.cpuPercentPerStream,
-         Ratio(vv.cpuPercentPerStream, ff.cpuPercentPerStream));
-  printf("%-30s %12.2f %12.2f %10.2f\n", "resident MiB per stream", vv.rssMiBPerStream, ff.rssMiBPerStream,
-         Ratio(vv.rssMiBPerStream, ff.rssMiBPerStream));
-  printf("%-30s %12.1f %12.1f %10.2f\n", "added latency ms (median)", vv.latencyMs, ff.latencyMs,
-         Ratio(vv.latencyMs, ff.latencyMs));
-  printf("%-30s %12d %12d %10.2f\n", "threads", vv.threads, ff.threads, Ratio(vv.threads, ff.threads));
-  printf("%-30s %12.2f %12.2f %10.2f\n", "threads per stream", vv.threadsPerStream, ff.threadsPerStream,
-         Ratio(vv.threadsPerStream, ff.threadsPerStream));
-  printf("Velvanet's figures include its one source and channel, shared by the %d forwards;\n"
-         "each ffmpeg relay runs as: ffmpeg -re -i SRC -c copy -f flv URL (-re paces from what it\n"
-         "buffered while probing the live input, which shows in its latency).\n",
-         streams);
-  if (vv.latencyMs < 0 || ff.latencyMs < 0) printf("(latency -1: too few frames matched)\n");
+  // ------------------------------------------------------------- nginx push
+  Figures ng;
+  {
+    ProcessSet relay;
+    relay.pids.push_back(NginxPid(relayServer));
+    long rss0;
+    int threads0;
+    relay.Status(rss0, threads0);
+    std::vector<std::string> urls;
+    for (int s = 0; s < sources; ++s) urls.push_back(relayServer.Url(Name("src", s)));
+    std::vector<pid_t> pushGenerators = StartGenerators(file, urls);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    std::unique_ptr<Sink> atSource(new Sink(urls[0]));
+    std::unique_ptr<Sink> sink(new Sink(server.Url(Name("ng", 0, 0))));
+    warmUp(*sink, [] { return true; });
+    double cpu0 = relay.Cpu();
+    long sw0 = relay.Switches();
+    double t0 = NowMs();
+    std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
+    double wall = (NowMs() - t0) / 1000.0;
+    double cpu = relay.Cpu() - cpu0;
+    long sw = relay.Switches() - sw0;
+    long rss;
+    relay.Status(rss, ng.threads);
+    ng.connected = relay.AllAlive() ? total : 0;
+    ng.cpuPercentPerForward = 100.0 * cpu / wall / total;
+    ng.rssMiBPerForward = (rss - rss0) / 1024.0 / total;
+    ng.switchesPerSecond = sw / wall;
+    Measure(*atSource, *sink, t0, ng);
+    sink.reset();
+    atSource.reset();
+    for (pid_t g : pushGenerators) Kill(g);
+  }
+
+  // ------------------------------------------------------------- idle
+  // One source (stream "idle") publishes for a while, so every relay opens
+  // it and connects its forward; then its publisher is stopped (SIGSTOP):
+  // the connection stays, nothing more comes.
+  sourceSinkOwner.reset();  // its source is gone; it would only retry
+  {
+    pid_t toServer = StartGenerators(file, {server.Url("idle")})[0];
+    pid_t toRelay = StartGenerators(file, {relayServer.Url("idle")})[0];
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    CLiveSource* source = new CLiveSource(900);
+    source->SetUrl(server.Url("idle"));
+    StreamChannel* channel = new StreamChannel(900, nullptr);
+    channel->SetOwner(source);
+    StreamOutput* out = new StreamOutput(9000, server.Url("vvidle"), StreamOutput::kPublish, nullptr, nullptr);
+    channel->AddOutput(9000, StreamChannel::kStreamOutput, out);
+    source->AddOutput(channel, 1);
+    source->Start();
+    ProcessSet ffIdle;
+    ffIdle.pids.push_back(
+        Spawn({"ffmpeg", "-nostdin", "-v", "error", "-i", server.Url("idle"), "-c", "copy", "-f", "flv",
+               server.Url("ffidle")}));
+    ProcessSet ngIdle;
+    ngIdle.pids.push_back(NginxPid(relayServer));
+    vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(20), std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    kill(toServer, SIGSTOP);
+    kill(toRelay, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    double vv0 = ProcessCpuSeconds(), ff0 = ffIdle.Cpu(), ng0 = ngIdle.Cpu();
+    double t0 = NowMs();
+    std::this_thread::sleep_for(std::chrono::seconds(opt.idleSeconds));
+    double wall = (NowMs() - t0) / 1000.0;
+    vv.idleCpuPercent = 100.0 * (ProcessCpuSeconds() - vv0) / wall;
+    ff.idleCpuPercent = 100.0 * (ffIdle.Cpu() - ff0) / wall;
+    ng.idleCpuPercent = 100.0 * (ngIdle.Cpu() - ng0) / wall;
+    source->RemoveOutput(1, 9000, 1);
+    source->Stop();
+    delete source;
+    for (pid_t p : ffIdle.pids) Kill(p);
+    kill(toServer, SIGCONT);
+    kill(toRelay, SIGCONT);
+    Kill(toServer);
+    Kill(toRelay);
+  }
+
+  printf("\n%d sources x %d forwards (%d pass-through relays of 720p 3 Mbit/s), %d s measured each\n", sources,
+         forwards, total, opt.seconds);
+  printf("%-34s %10s %10s %10s %10s %10s\n", "figure", "Velvanet", "ffmpeg", "nginx-push", "vv/ffmpeg",
+         "vv/nginx");
+  auto row = [](const char* name, double a, double b, double c, const char* format) {
+    char fa[32], fb[32], fc[32];
+    snprintf(fa, sizeof fa, format, a);
+    snprintf(fb, sizeof fb, format, b);
+    snprintf(fc, sizeof fc, format, c);
+    printf("%-34s %10s %10s %10s %10.2f %10.2f\n", name, fa, fb, fc, Ratio(a, b), Ratio(a, c));
+  };
+  row("CPU % per forward", vv.cpuPercentPerForward, ff.cpuPercentPerForward, ng.cpuPercentPerForward, "%.2f");
+  row("resident MiB per forward", vv.rssMiBPerForward, ff.rssMiBPerForward, ng.rssMiBPerForward, "%.2f");
+  row("added latency ms, median", vv.latencyMedianMs, ff.latencyMedianMs, ng.latencyMedianMs, "%.1f");
+  row("added latency ms, 95th percentile", vv.latencyP95Ms, ff.latencyP95Ms, ng.latencyP95Ms, "%.1f");
+  row("threads", vv.threads, ff.threads, ng.threads, "%.0f");
+  row("threads per forward", static_cast<double>(vv.threads) / total, static_cast<double>(ff.threads) / total,
+      static_cast<double>(ng.threads) / total, "%.2f");
+  row("voluntary context switches / s", vv.switchesPerSecond, ff.switchesPerSecond, ng.switchesPerSecond, "%.0f");
+  row("voluntary switches / s per forward", vv.switchesPerSecond / total, ff.switchesPerSecond / total,
+      ng.switchesPerSecond / total, "%.1f");
+  row("forwards connected at the end", vv.connected, ff.connected, ng.connected, "%.0f");
+  row("frames relayed / frames at source", vv.framesRatio, ff.framesRatio, ng.framesRatio, "%.3f");
+  row("idle: CPU % (one silent forward)", vv.idleCpuPercent, ff.idleCpuPercent, ng.idleCpuPercent, "%.3f");
+  printf("\nVelvanet: one live source and one pass-through channel per source, shared by its forwards; memory\n"
+         "is what the process grew by. ffmpeg: one \"ffmpeg -i SRC -c copy -f flv URL\" per forward, its whole\n"
+         "memory. nginx-push: one nginx (one worker) pushing each source %d times; memory is what it grew by.\n"
+         "Latency is measured on the first forward of the first source; the idle figure is over %d s, after\n"
+         "the input of a started source, channel and forward (or relay) went silent. nginx-push's idle\n"
+         "figure is that whole process with its one silent push.\n",
+         forwards, opt.idleSeconds);
+  if (vv.latencyMedianMs < 0 || ff.latencyMedianMs < 0 || ng.latencyMedianMs < 0)
+    printf("(latency -1: too few frames matched)\n");
   return 0;
 }

@@ -1,8 +1,4 @@
 // The Velvanet console program.
-#include <QApplication>
+#include "console/ui/ConsoleApp.h"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  Q_INIT_RESOURCE(console);
-  return 0;
-}
+int main(int argc, char** argv) { return vvconsole::RunConsole(argc, argv); }

@@ -181,3 +181,33 @@ void LogHexStringError(const unsigned char* b, int n) { LogHexString(LOG_ERROR, 
 void LogHexStringWarn(const unsigned char* b, int n) { LogHexString(LOG_WARN, b, n); }
 void LogHexStringInfo(const unsigned char* b, int n) { LogHexString(LOG_INFO, b, n); }
 void LogHexStringDebug(const unsigned char* b, int n) { LogHexString(LOG_DEBUG, b, n); }
+
+std::string LogSafeText(const std::string& text, size_t maxBytes) {
+  size_t keep = text.size();
+  if (keep > maxBytes) {
+    keep = maxBytes;
+    // Back to the first byte of a UTF-8 character.
+    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  }
+  std::string out;
+  out.reserve(keep + 32);
+  static const char hex[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < keep; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != 0x7F) {
+      out.push_back(static_cast<char>(c));
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += "\\x";
+      out.push_back(hex[c >> 4]);
+      out.push_back(hex[c & 15]);
+    }
+  }
+  if (keep < text.size()) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}

@@ -2,6 +2,7 @@
 // Process-wide levelled log writer. Every line is appended to LogFileName
 // (opened and closed per line, so the file can be moved at any time).
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 
 enum LogLevel { LOG_CRIT = 0, LOG_ERROR = 1, LOG_WARN = 2, LOG_INFO = 3, LOG_DEBUG = 4, LOG_ALL = 5 };
@@ -30,6 +31,15 @@ void LogHexStringError(const unsigned char* bytes, int length);
 void LogHexStringWarn(const unsigned char* bytes, int length);
 void LogHexStringInfo(const unsigned char* bytes, int length);
 void LogHexStringDebug(const unsigned char* bytes, int length);
+
+// Text that came from the network, made safe for one log line: control
+// characters (line breaks included) are written as \n, \r, \t or \xHH, so
+// no peer can start a line of its own, and a text longer than maxBytes is
+// cut there (never inside a UTF-8 character) and followed by "... (N bytes)"
+// with its whole size. Shorter texts without control characters stay as they
+// are.
+constexpr size_t kLogTextLimit = 512;
+std::string LogSafeText(const std::string& text, size_t maxBytes = kLogTextLimit);
 
 // The rotation limit in bytes; the file moves aside once it is passed.
 constexpr long kLogRotateBytes = 10485760L;

@@ -75,19 +75,21 @@ FrameResult ReadSocketFrame(int& sock, std::string& payload) {
     CloseSocket(sock);
     return FrameResult::kPeerGone;
   }
-  payload.resize(len);
-  size_t got = 0;
-  while (got < len) {
-    size_t want = len - got;
-    if (want > 1024) want = 1024;
-    ssize_t n = recv(sock, &payload[got], want, 0);
+  // The payload grows only as its bytes arrive: a peer that announces a
+  // large frame and sends little holds little.
+  char piece[1024];
+  while (payload.size() < len) {
+    size_t want = len - payload.size();
+    if (want > sizeof(piece)) want = sizeof(piece);
+    ssize_t n = recv(sock, piece, want, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 1) {
       payload.clear();
+      payload.shrink_to_fit();
       CloseSocket(sock);
       return FrameResult::kPeerGone;
     }
-    got += static_cast<size_t>(n);
+    payload.append(piece, static_cast<size_t>(n));
   }
   return FrameResult::kOk;
 }

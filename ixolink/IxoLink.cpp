@@ -19,6 +19,7 @@
 #include "ixolink/PortSearch.h"
 #include "ixolink/SendCommandClient.h"
 #include "ixolink/TranscodeParams.h"
+#include "media/LiveChannelManager.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ void IxoLink::Start() {
 
 void IxoLink::Stop() {
   stop = true;
+  ixo::WakeSleepers();
   {
     std::lock_guard<std::mutex> lock(mutex);
     for (SendCommandClient* c : clients)
@@ -139,11 +141,18 @@ int IxoLink::RegisterLoop(Engine which) {
       ixo::SleepUnlessStopped(options.retryMs, stop);
       continue;
     }
-    // The search keeps the socket it bound, so the port announced below is
-    // certainly ours when the server comes to use it.
+    // One listener per engine: while the listener of an earlier round still
+    // runs, its port is announced again. Only when there is none is a new
+    // port found; the search keeps the socket it bound, so the port
+    // announced below is certainly ours when the server comes to use it.
     int port = 0;
-    int listenFd = ReserveListeningSocket(firstPort, options.listenAddress, &port);
-    if (listenFd < 0) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      port = RunningListenerPort(which);
+    }
+    int listenFd = -1;
+    if (port == 0) listenFd = ReserveListeningSocket(firstPort, options.listenAddress, &port);
+    if (port == 0) {
       // Nothing to announce: registering port 0 would send the server to a
       // port nobody serves.
       LogInfo(pull ? "No free port for the rtsp pull engine from %d" : "No free port for the transfer engine from %d",
@@ -159,8 +168,10 @@ int IxoLink::RegisterLoop(Engine which) {
              port);
     std::string reply = client.SendCommand("Register", data);
     if (reply.empty()) {
-      close(listenFd);
-      ReleasePort(port);
+      if (listenFd >= 0) {
+        close(listenFd);
+        ReleasePort(port);
+      }
       client.Close();
       LogInfo("Send Register error");
       ixo::SleepUnlessStopped(options.retryMs, stop);
@@ -170,7 +181,7 @@ int IxoLink::RegisterLoop(Engine which) {
     LogInfo(pull ? "register  rtsp pull engine successfully. the register id is %d"
                  : "register  transfer engine successfully. the register id is %d",
             id);
-    StartListener(which, port, listenFd);
+    if (listenFd >= 0) StartListener(which, port, listenFd);
     char idText[16];
     snprintf(idText, sizeof(idText), "%d", id);
     while (!stop) {
@@ -200,6 +211,8 @@ bool IxoLink::StartListener(Engine which, int port, int listenFd) {
   ReapWorkers(listeners);
   auto w = std::make_unique<Worker>();
   Worker* raw = w.get();
+  raw->engine = which;
+  raw->port = port;
   try {
     raw->thread = std::thread([this, which, port, listenFd, raw] {
       Listen(which, port, listenFd);
@@ -213,6 +226,12 @@ bool IxoLink::StartListener(Engine which, int port, int listenFd) {
   }
   listeners.push_back(std::move(w));
   return true;
+}
+
+int IxoLink::RunningListenerPort(Engine which) {
+  for (auto& l : listeners)
+    if (l->engine == which && !l->done) return l->port;
+  return 0;
 }
 
 // Joins finished workers; called with the mutex held. A worker sets done as
@@ -266,6 +285,8 @@ int IxoLink::Listen(Engine which, int port, int fd) {
       continue;
     }
     if (which == Engine::Pull) {
+      // The request as a whole has its deadline (HandlePullCommand); the
+      // receive time-out only backs it up.
       ixo::SetSocketTimeouts(c, options.handlerTimeoutMs, options.handlerTimeoutMs);
       StartHandler(c);
     } else {
@@ -285,6 +306,16 @@ void IxoLink::StartHandler(int fd) {
   std::lock_guard<std::mutex> lock(mutex);
   if (stop) {
     close(fd);
+    return;
+  }
+  // Each handler holds a thread and its request's buffers: past the bound
+  // a connection is closed at once instead of served.
+  int running = 0;
+  for (auto& h : handlers)
+    if (!h->done) ++running;
+  if (running >= options.maxHandlers) {
+    close(fd);
+    LogWarn("pull command connection closed: %d commands are being served already", running);
     return;
   }
   auto w = std::make_unique<Worker>();
@@ -321,18 +352,22 @@ void IxoLink::HandlePullCommand(int socket) {
         if (h->fd == fd) h->fd = -1;
     }
   } closer{this, socket};
+  // The whole request (command and data frames) within one time-out, so a
+  // peer that trickles a byte now and then cannot hold the handler.
+  const ixo::Deadline deadline = ixo::DeadlineIn(options.handlerTimeoutMs);
   std::string frame;
-  if (ixo::ReadFrame(socket, frame) != ixo::FrameResult::Ok) return;
+  if (ixo::ReadFrame(socket, frame, ixo::kMaxFrameBytes, deadline) != ixo::FrameResult::Ok) return;
   std::string command = ixo::FrameText(frame);
   if (command.empty()) return;
-  if (ixo::ReadFrame(socket, frame) != ixo::FrameResult::Ok) return;
+  if (ixo::ReadFrame(socket, frame, ixo::kMaxFrameBytes, deadline) != ixo::FrameResult::Ok) return;
   std::string data = ixo::FrameText(frame);
+  frame = std::string();
   if (data.empty()) return;
-  LogInfo("receive command is %s and data is %s", command.c_str(), data.c_str());
+  LogInfo("receive command is %s and data is %s", LogSafeText(command).c_str(), LogSafeText(data).c_str());
   std::string reply;
   if (command == "StartPull") {
     reply = StartPull(data);
-    LogInfo("send response:%s", reply.c_str());
+    LogInfo("send response:%s", LogSafeText(reply).c_str());
   } else if (command == "StopPull") {
     reply = StopPull(data);
   } else {
@@ -398,23 +433,10 @@ std::string IxoLink::StartPull(const std::string& data) {
   SetPortOwner(port, id);
 
   int type = engine->GetLiveType(id);
+  // The settings asked for build the pull's channel: the relay then carries
+  // the size, rate and audio the server asked for.
   SubStreamInfo transcode;
-  if (type == LIVE_TYPE_SUBSTREAM && (row.videoTransfer || row.audioTransfer)) {
-    transcode.useVideo = row.videoTransfer;
-    transcode.vFormat = row.vFormat;
-    transcode.vColor = row.vColor;
-    transcode.width = row.width;
-    transcode.height = row.height;
-    transcode.vBitRate = row.vBitRate;
-    transcode.frameRate = row.frameRate;
-    transcode.gop = row.gop;
-    transcode.useAudio = row.audioTransfer;
-    transcode.aFormat = row.aFormat;
-    transcode.sampleRate = row.sampleRate;
-    transcode.aBitRate = row.aBitRate;
-    // The row counts channels; a sub-stream holds a choice (0 mono, 1 stereo).
-    transcode.aChannel = row.aChannel >= 2 ? 1 : 0;
-  }
+  PullTranscodeSettings(row, transcode);
   engine->StartPull(type, row.url, id, row, transcode);
 
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.pollLimitMs);

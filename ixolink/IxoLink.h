@@ -24,11 +24,12 @@ struct IxoLinkOptions {
   int retryMs = 3000;            // wait before connecting or registering again
   int pingMs = 10000;            // between two pings
   int commandTimeoutMs = 30000;  // connect, send or reply wait on the command channel
-  int handlerTimeoutMs = 10000;  // receive (and send) time-out of a pull-command connection
+  int handlerTimeoutMs = 10000;  // a pull-command connection's whole request, and its send time-out
   int transferTimeoutMs = 5000;  // receive and send time-out of a transcoding connection
   int pollMs = 1000;             // StartPull asks for the relay's state this often
   int pollLimitMs = 10000;       // and gives up after this long
   int acceptBackoffMs = 200;     // pause after a failed accept
+  int maxHandlers = 64;          // pull-command connections served at once
 };
 
 class IxoLink {
@@ -72,12 +73,17 @@ class IxoLink {
     std::thread thread;
     std::atomic<bool> done{false};
     int fd = -1;  // the handler's connection, closed by the handler itself
+    Engine engine = Engine::Pull;  // listeners: whose command port
+    int port = 0;                  // listeners: the port served
   };
 
   int RegisterLoop(Engine engine);
   bool StartListener(Engine engine, int port, int listenFd);
   // Serves a listening socket (or binds port itself when listenFd < 0).
   int Listen(Engine engine, int port, int listenFd);
+  // Called with the mutex held: the port of the engine's listener that
+  // still runs, 0 when there is none.
+  int RunningListenerPort(Engine engine);
   void StartHandler(int fd);
   void RunHandler(Worker* worker);
   void ReapWorkers(std::list<std::unique_ptr<Worker>>& list);

@@ -11,7 +11,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <thread>
+
+#include "core/WakeEvent.h"
 
 namespace ixo {
 
@@ -27,33 +30,73 @@ bool SendAllBytes(int fd, const void* bytes, size_t length) {
   return true;
 }
 
-FrameResult RecvExact(int fd, void* out, size_t length, size_t piece) {
+Deadline DeadlineIn(int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); }
+
+namespace {
+
+// Waits until fd can be read or the deadline has passed; false on the
+// latter. Without a deadline the receive itself waits (and times out).
+bool WaitReadable(int fd, Deadline deadline) {
+  if (deadline == Deadline()) return true;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    int r = poll(&p, 1, static_cast<int>(std::min<int64_t>(left.count(), 60000)));
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return true;  // the receive reports the error
+  }
+}
+
+// One receive of at most want bytes; 0 bytes and Closed/Failed on the end.
+FrameResult RecvPiece(int fd, char* out, size_t want, Deadline deadline, size_t& got) {
+  got = 0;
+  for (;;) {
+    if (!WaitReadable(fd, deadline)) return FrameResult::Failed;
+    ssize_t n = recv(fd, out, want, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return FrameResult::Closed;
+    if (n < 0) return FrameResult::Failed;
+    got = static_cast<size_t>(n);
+    return FrameResult::Ok;
+  }
+}
+
+}  // namespace
+
+FrameResult RecvExact(int fd, void* out, size_t length, size_t piece, Deadline deadline) {
   char* p = static_cast<char*>(out);
   size_t got = 0;
   while (got < length) {
     size_t want = length - got;
     if (piece > 0 && want > piece) want = piece;
-    ssize_t n = recv(fd, p + got, want, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) return FrameResult::Closed;
-    if (n < 0) return FrameResult::Failed;
-    got += static_cast<size_t>(n);
+    size_t n = 0;
+    FrameResult r = RecvPiece(fd, p + got, want, deadline, n);
+    if (r != FrameResult::Ok) return r;
+    got += n;
   }
   return FrameResult::Ok;
 }
 
-FrameResult ReadFrame(int fd, std::string& payload, size_t maxBytes) {
+FrameResult ReadFrame(int fd, std::string& payload, size_t maxBytes, Deadline deadline) {
   payload.clear();
   unsigned char header[4];
-  FrameResult r = RecvExact(fd, header, 4, 4);
+  FrameResult r = RecvExact(fd, header, 4, 4, deadline);
   if (r != FrameResult::Ok) return r;
   uint32_t n = (uint32_t(header[0]) << 24) | (uint32_t(header[1]) << 16) | (uint32_t(header[2]) << 8) | header[3];
   if (n > maxBytes) return FrameResult::TooLong;
-  payload.resize(n);
-  if (n == 0) return FrameResult::Ok;
-  r = RecvExact(fd, payload.data(), n, 1024);
-  if (r != FrameResult::Ok) payload.clear();
-  return r;
+  char piece[1024];
+  while (payload.size() < n) {
+    size_t got = 0;
+    r = RecvPiece(fd, piece, std::min<size_t>(n - payload.size(), sizeof(piece)), deadline, got);
+    if (r != FrameResult::Ok) {
+      payload.clear();
+      payload.shrink_to_fit();
+      return r;
+    }
+    payload.append(piece, got);
+  }
+  return FrameResult::Ok;
 }
 
 std::string FrameText(const std::string& payload) {
@@ -160,15 +203,24 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-bool SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!stop.load()) {
-    auto now = std::chrono::steady_clock::now();
-    if (now >= end) return true;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now);
-    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
-  }
-  return false;
+namespace {
+WakeEvent& Sleepers() {
+  static WakeEvent* event = new WakeEvent();  // lives as long as the process
+  return *event;
 }
+}  // namespace
+
+bool SleepUnlessStopped(int ms, const std::atomic<bool>& stop) {
+  const int64_t end = wake::MonotonicMs() + ms;
+  for (;;) {
+    uint64_t seen = Sleepers().Count();
+    if (stop.load()) return false;
+    int64_t left = end - wake::MonotonicMs();
+    if (left <= 0) return true;
+    Sleepers().WaitFor(left, seen);
+  }
+}
+
+void WakeSleepers() { Sleepers().Notify(); }
 
 }  // namespace ixo

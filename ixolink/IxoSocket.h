@@ -3,6 +3,7 @@
 // pull-command handler. None of them closes a descriptor it was handed: the
 // caller that owns a socket is the one that closes it.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -13,15 +14,25 @@ constexpr size_t kMaxFrameBytes = 1024 * 1024;
 
 enum class FrameResult { Ok, Closed, Failed, TooLong };
 
+// When a read must be complete; the default (epoch) value means no limit
+// beyond the socket's own receive time-out.
+using Deadline = std::chrono::steady_clock::time_point;
+// A deadline ms milliseconds from now.
+Deadline DeadlineIn(int ms);
+
 // Writes every byte (MSG_NOSIGNAL); false as soon as a send fails.
 bool SendAllBytes(int fd, const void* bytes, size_t length);
 
-// Reads exactly length bytes in pieces of at most piece bytes.
-FrameResult RecvExact(int fd, void* out, size_t length, size_t piece);
+// Reads exactly length bytes in pieces of at most piece bytes; Failed when
+// the deadline (if set) passes first, however the bytes trickle in.
+FrameResult RecvExact(int fd, void* out, size_t length, size_t piece, Deadline deadline = Deadline());
 
 // One 4-byte big-endian length and that many bytes (nul bytes kept). A length
-// above maxBytes is refused before anything is allocated.
-FrameResult ReadFrame(int fd, std::string& payload, size_t maxBytes = kMaxFrameBytes);
+// above maxBytes is refused before anything is allocated, and the payload
+// grows only as its bytes arrive, so a peer that announces a large frame and
+// sends little holds little. Failed when the deadline (if set) passes before
+// the whole frame came.
+FrameResult ReadFrame(int fd, std::string& payload, size_t maxBytes = kMaxFrameBytes, Deadline deadline = Deadline());
 
 // The payload as the text protocol reads it: up to its first nul byte.
 std::string FrameText(const std::string& payload);
@@ -63,8 +74,11 @@ class ScopedFd {
   int fd_;
 };
 
-// Sleeps for ms milliseconds in short slices; returns early (false) when
-// stop becomes true.
+// Sleeps for ms milliseconds; returns early (false) when stop becomes true
+// and WakeSleepers is called after it.
 bool SleepUnlessStopped(int ms, const std::atomic<bool>& stop);
+// Ends every SleepUnlessStopped in progress; each goes back to sleep unless
+// its stop flag is set.
+void WakeSleepers();
 
 }  // namespace ixo

@@ -41,6 +41,25 @@ uint32_t LookupKind(uint32_t kind) { return kind == TASK_LIVE ? TASK_FORWARD : k
 
 }  // namespace
 
+bool PullTranscodeSettings(const IxoPullInfo& pull, SubStreamInfo& sub) {
+  if (!pull.videoTransfer && !pull.audioTransfer) return false;
+  sub.useVideo = pull.videoTransfer;
+  sub.vFormat = pull.vFormat;
+  sub.vColor = pull.vColor;
+  sub.width = pull.width;
+  sub.height = pull.height;
+  sub.vBitRate = pull.vBitRate;
+  sub.frameRate = pull.frameRate;
+  sub.gop = pull.gop;
+  sub.useAudio = pull.audioTransfer;
+  sub.aFormat = pull.aFormat;
+  sub.sampleRate = pull.sampleRate;
+  sub.aBitRate = pull.aBitRate;
+  // The row stores 2 for stereo; the record's choice is 0 mono, 1 stereo.
+  sub.aChannel = pull.aChannel >= 2 ? 1 : 0;
+  return true;
+}
+
 // Live items and forward tasks are both publishing outputs; their ids never
 // meet (one id space), so each task is known by its id and output mode.
 uint64_t CLiveChannelManager::OutputKey(uint32_t id, uint32_t kind) {
@@ -92,6 +111,8 @@ CLiveChannelManager::~CLiveChannelManager() {
 
 void CLiveChannelManager::Shutdown() {
   if (stopFlag.exchange(true)) return;
+  stopWake.Notify();
+  requestWake.Notify();
   SetRelayEndedHandler(nullptr);
   if (statsStarted) pthread_join(statsThread, nullptr);
   if (scheduleStarted) pthread_join(scheduleThread, nullptr);
@@ -110,16 +131,31 @@ void CLiveChannelManager::Shutdown() {
   pthread_mutex_lock(&itemMutex);
   for (auto& kv : sessions) kv.first->Stop();
   pthread_mutex_unlock(&itemMutex);
-  for (int waited = 0; waited < 5000 && SessionCount() > 0; waited += 10) usleep(10 * 1000);
+  const int64_t sessionsDeadline = wake::MonotonicMs() + 5000;
+  for (;;) {
+    uint64_t seen = sessionWake.Count();
+    int64_t left = sessionsDeadline - wake::MonotonicMs();
+    if (SessionCount() == 0 || left <= 0) break;
+    sessionWake.WaitFor(left, seen);
+  }
 }
 
 void CLiveChannelManager::SleepWhileRunning(int ms) {
-  for (int waited = 0; waited < ms && !stopFlag; waited += 50) usleep(50 * 1000);
+  const int64_t end = wake::MonotonicMs() + ms;
+  for (;;) {
+    uint64_t seen = stopWake.Count();
+    int64_t left = end - wake::MonotonicMs();
+    if (stopFlag || left <= 0) return;
+    stopWake.WaitFor(left, seen);
+  }
 }
 
 // ---------------------------------------------------------------- requests
 
-void CLiveChannelManager::PostRequest(TaskRequest* request) { pending.Post(request); }
+void CLiveChannelManager::PostRequest(TaskRequest* request) {
+  pending.Post(request);
+  requestWake.Notify();
+}
 
 void CLiveChannelManager::RemoveRequest(uint32_t id) { pending.Remove(id); }
 
@@ -130,6 +166,7 @@ void* CLiveChannelManager::RequestThreadStart(void* self) {
 
 void CLiveChannelManager::RequestThread() {
   while (!stopFlag) {
+    uint64_t seen = requestWake.Count();
     // Copies: PostRequest may replace or drop any pending request meanwhile.
     std::vector<TaskRequestQueue::Pending> pass = pending.Snapshot();
     bool handledAny = false;
@@ -149,7 +186,7 @@ void CLiveChannelManager::RequestThread() {
       }
     }
     // Nothing to do, or only starts whose rows cannot be read yet.
-    if (!handledAny) SleepWhileRunning(1000);
+    if (!handledAny && !stopFlag) requestWake.WaitFor(1000, seen);
   }
 }
 
@@ -206,22 +243,8 @@ bool CLiveChannelManager::HandleStart(const TaskRequest& r) {
       IxoPullInfo pull;
       if (!db.GetIxoPull(pull, r.id)) return false;
       LiveSourceType type = db.GetLiveType(r.id);
-      bool transcode = type == LIVE_TYPE_SUBSTREAM && (pull.videoTransfer || pull.audioTransfer);
-      if (transcode) {
-        sub.useVideo = pull.videoTransfer;
-        sub.vFormat = pull.vFormat;
-        sub.vColor = pull.vColor;
-        sub.width = pull.width;
-        sub.height = pull.height;
-        sub.vBitRate = pull.vBitRate;
-        sub.frameRate = pull.frameRate;
-        sub.gop = pull.gop;
-        sub.useAudio = pull.audioTransfer;
-        sub.aFormat = pull.aFormat;
-        sub.sampleRate = pull.sampleRate;
-        sub.aBitRate = pull.aBitRate;
-        sub.aChannel = pull.aChannel;
-      }
+      // The pull's own settings build its channel, whatever the live type.
+      bool transcode = PullTranscodeSettings(pull, sub);
       return StartTask(TASK_IXO_PULL, type, pull.url, r.id, r.id, &pull, transcode ? &sub : nullptr);
     }
     default: return false;
@@ -333,6 +356,9 @@ StreamOutput* CLiveChannelManager::BuildOutput(uint32_t taskId, uint32_t kind, S
   // An output of the same task id still in the channel goes first.
   if (channel->HasOutput(static_cast<int>(taskId), static_cast<int>(LookupKind(kind))))
     channel->RemoveOutput(static_cast<int>(taskId), static_cast<int>(LookupKind(kind)));
+  // A relay listens before StartTask returns, so the port the pull's reply
+  // names takes a client at once, even while the input is still opening.
+  if (kind == TASK_IXO_PULL) output->OpenRelayListener();
   channel->AddOutput(static_cast<int>(taskId), type, output);
   return output;
 }
@@ -350,6 +376,10 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
   pthread_mutex_unlock(&itemMutex);
   if (hadOld) DetachOutput(taskId, kind);
   CLiveSource* dropped = nullptr;
+  // A sub-stream's channel transcodes with its settings, and so does a
+  // pull's when it asks for video or audio settings of its own.
+  const bool transcodes = transcode && (type == LIVE_TYPE_SUBSTREAM ||
+                                        (kind == TASK_IXO_PULL && (transcode->useVideo || transcode->useAudio)));
 
   pthread_mutex_lock(&itemMutex);
   auto attach = [&](CLiveSource* source, StreamChannel* channel) {
@@ -373,7 +403,7 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
     if (channel) {
       attach(it->second, channel);
     } else {
-      channel = new StreamChannel(static_cast<int>(liveId), type == LIVE_TYPE_SUBSTREAM ? transcode : nullptr);
+      channel = new StreamChannel(static_cast<int>(liveId), transcodes ? transcode : nullptr);
       channel->SetOwner(it->second);
       attach(it->second, channel);
       it->second->AddOutput(channel, static_cast<int>(liveId));
@@ -390,7 +420,7 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
     }
     source->Start();
     StreamChannel* channel;
-    if (type == LIVE_TYPE_SUBSTREAM) {
+    if (transcodes) {
       channel = new StreamChannel(static_cast<int>(liveId), transcode);
     } else if (isDevice) {
       // A capture device is always encoded, with the device's own settings.
@@ -469,6 +499,61 @@ int CLiveChannelManager::SourceCount() {
   return n;
 }
 
+// ---------------------------------------------------------------- snapshots
+
+std::vector<CLiveChannelManager::RelayRow> CLiveChannelManager::SnapshotRelays() {
+  std::vector<RelayRow> rows;
+  const uint64_t relayMode = static_cast<uint64_t>(ModeOfKind(TASK_IXO_PULL) + 1);
+  pthread_mutex_lock(&itemMutex);
+  // The index knows every output with its input and channel: a source's
+  // channels are the live ids that carry outputs (an empty channel does not
+  // stay), ordered like the source's channel map; relay outputs come in
+  // task id order, like the channel's output map.
+  std::map<std::string, std::map<uint32_t, std::vector<uint32_t>>> tree;
+  for (const auto& kv : outputs) {
+    std::vector<uint32_t>& relays = tree[kv.second.url][kv.second.liveId];
+    if ((kv.first >> 32) == relayMode && !kv.second.removing)
+      relays.push_back(static_cast<uint32_t>(kv.first & 0xFFFFFFFFu));
+  }
+  for (const auto& source : sources) {
+    auto channels = tree.find(source.first);
+    if (channels == tree.end()) continue;
+    int c = 0;
+    for (const auto& channel : channels->second) {
+      int o = 0;
+      for (uint32_t id : channel.second) {
+        RelayRow row;
+        row.url = source.first;
+        row.channelPos = c;
+        row.outputPos = o++;
+        row.outputId = id;
+        rows.push_back(std::move(row));
+      }
+      ++c;
+    }
+  }
+  pthread_mutex_unlock(&itemMutex);
+  return rows;
+}
+
+std::vector<CLiveChannelManager::SessionRow> CLiveChannelManager::SnapshotSessions() {
+  std::vector<SessionRow> rows;
+  // A session deletes itself through RemoveTranscodeSession, which waits
+  // for this mutex: every session read here is alive.
+  pthread_mutex_lock(&itemMutex);
+  for (const auto& kv : sessions) {
+    SessionRow row;
+    row.rate = kv.first->GetAvg3();
+    row.width = kv.first->GetWidth();
+    row.height = kv.first->GetHeight();
+    row.frameRate = kv.first->GetFrameRate();
+    row.bitRate = kv.first->GetBitRate();
+    rows.push_back(row);
+  }
+  pthread_mutex_unlock(&itemMutex);
+  return rows;
+}
+
 // ---------------------------------------------------------------- statistics
 
 void* CLiveChannelManager::StatsThreadStart(void* self) {
@@ -492,6 +577,17 @@ void CLiveChannelManager::StatsThread() {
 // ---------------------------------------------------------------- sessions
 
 void CLiveChannelManager::AddTranscodeSession(int socket) {
+  pthread_mutex_lock(&itemMutex);
+  int running = static_cast<int>(sessions.size());
+  bool full = running >= maxSessions.load();
+  pthread_mutex_unlock(&itemMutex);
+  if (full) {
+    // Each session holds a thread, codecs and its buffers: past the bound
+    // the connection is refused rather than served.
+    close(socket);
+    LogWarn("transcoding connection closed: %d sessions are running already", running);
+    return;
+  }
   auto* session = new CTranscodeSession(this);
   session->SetSocket(socket);
   pthread_mutex_lock(&itemMutex);
@@ -508,6 +604,8 @@ void CLiveChannelManager::AddTranscodeSession(int socket) {
 void CLiveChannelManager::RemoveTranscodeSession(CTranscodeSession* session) {
   pthread_mutex_lock(&itemMutex);
   bool known = sessions.erase(session) > 0;
+  // Under the lock: once the stop sees no session left, the manager may go.
+  sessionWake.Notify();
   pthread_mutex_unlock(&itemMutex);
   if (known) delete session;
 }

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "core/RowRecords.h"
+#include "core/WakeEvent.h"
 #include "media/TaskRequestQueue.h"
 #include "media/TaskStatus.h"
 #include "media/TranscodeSession.h"
@@ -27,6 +29,12 @@ enum TaskKind : uint32_t {
   TASK_LIVE = 3,     // a live item published to its own live_url
   TASK_IXO_PULL = 4  // IXOPull row, relayed to the Ixo media server
 };
+
+// The transcoding settings a pull asks for, as the sub-stream record its
+// channel is built from (the row counts audio channels, the record holds
+// the stereo choice). False, and out untouched, when the pull asks for
+// neither video nor audio transcoding: it then passes the stream through.
+bool PullTranscodeSettings(const IxoPullInfo& pull, SubStreamInfo& out);
 
 class CLiveChannelManager : public ITranscodeSessionOwner {
  public:
@@ -58,8 +66,11 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   // task id); false for a null channel or an unknown kind.
   bool AttachOutput(uint32_t taskId, uint32_t kind, StreamChannel* channel, void* record);
 
-  // Transcoding sessions: one per accepted transfer connection.
+  // Transcoding sessions: one per accepted transfer connection. Past the
+  // bound a connection is closed at once (and logged).
   void AddTranscodeSession(int socket);
+  static constexpr int kMaxTranscodeSessions = 64;
+  void SetMaxTranscodeSessions(int n) { maxSessions = n; }
   // Called by a session's own thread at its very end: the session is taken
   // off the list and deleted.
   void RemoveTranscodeSession(CTranscodeSession* session) override;
@@ -75,6 +86,27 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   // Camera URLs ("://HK") resolved through the camera vendor's service.
   static bool IsCameraUrl(const std::string& url);
   static bool ResolveCameraUrl(std::string& out, const std::string& url);
+
+  // Value copies of what the console's Ixo lists show, taken under the
+  // item mutex; nothing in them points into the engine.
+  struct RelayRow {
+    std::string url;        // the input's key in the source map
+    int channelPos = 0;     // the channel's place among the input's channels, from 0
+    int outputPos = 0;      // the output's place among the channel's relay outputs, from 0
+    uint32_t outputId = 0;  // the relay output's task id (the Ixo pull id)
+  };
+  // Every relay output, by input (source map order), channel (live id
+  // order) and output (task id order).
+  std::vector<RelayRow> SnapshotRelays();
+  struct SessionRow {
+    int rate = 0;       // transfer rate, kbit/s over the last three seconds
+    int width = 0;      // what the session's header asked for
+    int height = 0;
+    int frameRate = 0;
+    int bitRate = 0;
+  };
+  // Every running transcoding session, in the session set's order.
+  std::vector<SessionRow> SnapshotSessions();
 
   // Counts for diagnostics and tests.
   int SourceCount();
@@ -131,9 +163,15 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   std::map<StreamChannel*, int> busyChannels;  // channels with an output being deleted
   pthread_mutex_t itemMutex;
   std::map<CTranscodeSession*, int> sessions;
+  std::atomic<int> maxSessions{kMaxTranscodeSessions};
   std::map<uint32_t, RecordTaskInfo*> schedule;
   pthread_mutex_t scheduleMutex;
   std::atomic<bool> stopFlag{false};
+  // Cuts the timed sleeps short at the stop; wakes the request thread on a
+  // posted request and the stop on the last session's end.
+  WakeEvent stopWake;
+  WakeEvent requestWake;
+  WakeEvent sessionWake;
   TaskRequestQueue pending;
   pthread_t statsThread{};
   pthread_t scheduleThread{};

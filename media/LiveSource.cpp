@@ -195,6 +195,8 @@ void CLiveSource::Stop() {
   // reconnect sleeps at their next slice.
   stopping = true;
   running = false;
+  wake.Notify();
+  queue->Wake();
   // The reconnect thread first, so no read thread starts behind our back.
   const int order[] = {kReconnect, kRead, kDispatch, kSetup};
   for (int i : order) {
@@ -220,6 +222,7 @@ void CLiveSource::AddOutput(StreamChannel* channel, int id) {
     channel = nullptr;
   }
   pthread_mutex_unlock(&mutex);
+  wake.Notify();
   if (channel) LogWarn("live source %d: channel %d already present", liveId, id);
 }
 
@@ -361,14 +364,14 @@ bool CLiveSource::OpenInput(Input& in, const std::string& target, const char* fo
   in.armed = true;
   // On failure FFmpeg frees the context and clears the pointer.
   if (avformat_open_input(&in.fmt, target.c_str(), format, options) < 0) {
-    if (!stopping.load()) LogError("live source %d: avformat_open_input error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_open_input error %s", liveId, LogSafeText(target).c_str());
     SetLastError("avformat_open_input error");
     return false;
   }
   in.budget = kReadTimeoutMs + kProbeBudgetMs;
   in.readStart = Tick();
   if (avformat_find_stream_info(in.fmt, nullptr) < 0) {
-    if (!stopping.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, target.c_str());
+    if (!stopping.load()) LogError("live source %d: avformat_find_stream_info error %s", liveId, LogSafeText(target).c_str());
     SetLastError("avformat_find_stream_info error");
     return false;
   }
@@ -640,7 +643,7 @@ bool CLiveSource::Open() {
     CloseCodecs();
     return false;
   }
-  LogInfo("live source %d: opened %s", liveId, url.c_str());
+  LogInfo("live source %d: opened %s", liveId, LogSafeText(url).c_str());
   return true;
 }
 
@@ -654,6 +657,7 @@ void* CLiveSource::AuxReadEntry(void* self) {
   CLiveSource* s = static_cast<CLiveSource*>(self);
   s->ReadLoop(s->inputs[1]);
   s->readFailed = true;
+  s->wake.Notify();
   return nullptr;
 }
 void* CLiveSource::ReconnectEntry(void* self) {
@@ -672,10 +676,11 @@ void* CLiveSource::SetupEntry(void* self) {
 bool CLiveSource::SleepWhileRunning(int64_t ms, bool whileReading) {
   int64_t end = Tick() + ms;
   for (;;) {
+    uint64_t seen = wake.Count();
     if (!running.load() || (whileReading && readFailed.load())) return false;
     int64_t left = end - Tick();
     if (left <= 0) return true;
-    usleep(static_cast<useconds_t>(left > 10 ? 10 : left) * 1000);
+    wake.WaitFor(left, seen);
   }
 }
 
@@ -707,6 +712,11 @@ void CLiveSource::ReconnectThread() {
 
 void CLiveSource::ReadThread() {
   started = true;
+  // Channels and the set-up thread waiting for the input go on at once.
+  wake.Notify();
+  pthread_mutex_lock(&mutex);
+  for (auto& kv : channels) kv.second->NotifyInputStarted();
+  pthread_mutex_unlock(&mutex);
   bool aux = false;
   if (inputCount == 2) {
     aux = pthread_create(&threads[kAuxRead], nullptr, AuxReadEntry, this) == 0;
@@ -714,6 +724,7 @@ void CLiveSource::ReadThread() {
   }
   ReadLoop(inputs[0]);
   readFailed = true;  // ends the other input of a capture pair
+  wake.Notify();
   if (aux) pthread_join(threads[kAuxRead], nullptr);
   started = false;
   IoBuffer* eos = new IoBuffer(16);
@@ -966,7 +977,7 @@ void CLiveSource::DispatchThread() {
       LogWarn("live source %d: queue held more than %lld ms, dropped %d packets", liveId,
               static_cast<long long>(kQueueLimitMs), dropped);
     if (!p) {
-      usleep(3000);
+      queue->WaitFor(wake::kIdleRecheckMs, running);
       continue;
     }
     if (packetTap) packetTap(*p);
@@ -980,8 +991,11 @@ void CLiveSource::DispatchThread() {
 
 void CLiveSource::OutputSetupThread() {
   while (running.load()) {
-    usleep(1000);
-    if (!started.load()) continue;
+    uint64_t seen = wake.Count();
+    if (!started.load()) {
+      wake.WaitFor(wake::kIdleRecheckMs, seen);
+      continue;
+    }
     pthread_mutex_lock(&mutex);
     for (auto& kv : channels) {
       StreamChannel* c = kv.second;
@@ -993,5 +1007,6 @@ void CLiveSource::OutputSetupThread() {
       c->Start();
     }
     pthread_mutex_unlock(&mutex);
+    wake.WaitFor(wake::kIdleRecheckMs, seen);
   }
 }

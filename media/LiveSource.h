@@ -20,6 +20,7 @@ extern "C" {
 #include "core/IoBuffer.h"
 #include "core/PacketQueue.h"
 #include "core/RowRecords.h"
+#include "core/WakeEvent.h"
 #include "media/StreamChannel.h"
 
 struct AVBSFContext;
@@ -148,8 +149,8 @@ class CLiveSource final : public StreamChannelOwner {
   bool Stamp(Input& in, bool video, int64_t pts, int64_t dts, int64_t duration, int64_t& ts, int64_t& ptsOut,
              int64_t& dtsOut, int& cts);
   void Pace(Input& in, int64_t ts);
-  // Sleeps in short slices; false when woken by Stop (or, while reading, by
-  // the end of the input).
+  // Sleeps ms; false when cut short by Stop (or, while reading, by the end
+  // of the input).
   bool SleepWhileRunning(int64_t ms, bool whileReading);
   void SetLastError(const std::string& text);
   void JoinReadThread();
@@ -218,6 +219,9 @@ class CLiveSource final : public StreamChannelOwner {
   std::atomic<bool> started{false};
   std::atomic<bool> needOpen{true};
   std::atomic<bool> readFailed{false};
+  // Wakes the set-up thread (a channel added, the input opened) and cuts
+  // short the pacing and reconnect sleeps (a stop, the end of the input).
+  WakeEvent wake;
   std::atomic<int> openAttempts{0};
   PacketQueue* queue;
   std::function<void(const IoBuffer&)> packetTap;

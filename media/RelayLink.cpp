@@ -120,12 +120,46 @@ bool RelaySendRecord(int socket, uint32_t timestamp, uint8_t kind, const uint8_t
   return RelaySendAll(socket, record.data(), record.size());
 }
 
+namespace {
+
+bool IsVideoKeyFrame(const IoBuffer& packet) {
+  return packet.GetSize() > 0 && (packet.GetData()[0] >> 4) == 1;
+}
+
+}  // namespace
+
+uint32_t RelayFeed::RecordTime(int64_t timestamp) {
+  if (newRun) {
+    newRun = false;
+    runOrigin = timestamp;
+    runStart = newestSent + 1;
+  }
+  int64_t t = timestamp - runOrigin + runStart;
+  if (t < runStart) t = runStart;
+  if (t > newestSent) newestSent = t;
+  // Only a stream longer than 2^32 ms wraps.
+  return static_cast<uint32_t>(t);
+}
+
 bool RelayFeed::Send(int socket, const IoBuffer& packet, const IoBuffer* audioHeader, const IoBuffer* videoHeader) {
   // The first packet taken on the connection sets the time base, whatever
   // its type.
-  if (baseTimestamp == -1) baseTimestamp = packet.GetTimestamp();
+  if (baseTimestamp == -1) {
+    baseTimestamp = packet.GetTimestamp();
+    runOrigin = baseTimestamp;
+  }
   int type = packet.GetType();
+  if (type == 3) {
+    // Times start afresh with the next run of the input; nothing sent yet
+    // means nothing to carry on from.
+    if (newestSent >= 0) newRun = true;
+    return true;
+  }
   if (type != 8 && type != 9) return true;
+  if (type == 9 && !videoStarted) {
+    if (!IsVideoKeyFrame(packet)) return true;
+    videoStarted = true;
+  }
   uint8_t kind = type == 8 ? 0 : 1;
   const IoBuffer* header = type == 8 ? audioHeader : videoHeader;
   bool& headerSent = type == 8 ? audioHeaderSent : videoHeaderSent;
@@ -133,6 +167,6 @@ bool RelayFeed::Send(int socket, const IoBuffer& packet, const IoBuffer* audioHe
     if (!RelaySendRecord(socket, 0, kind, header->GetData(), static_cast<uint32_t>(header->GetSize()))) return false;
     headerSent = true;
   }
-  uint32_t ts = static_cast<uint32_t>(packet.GetTimestamp() - baseTimestamp);
+  uint32_t ts = RecordTime(packet.GetTimestamp());
   return RelaySendRecord(socket, ts, kind, packet.GetData(), static_cast<uint32_t>(packet.GetSize()));
 }

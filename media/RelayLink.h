@@ -35,6 +35,12 @@ class IoBuffer;
 // and whether each stored sequence header went out. Each header goes out
 // once, with timestamp 0, directly before the first record of its kind that
 // follows its arrival.
+//
+// Record times never go back: the first packet taken sets the base, times
+// before it are 0, and after an end of stream (the input opened again, its
+// times starting afresh) the next run carries on 1 ms after the newest time
+// sent. Video starts at a key frame: inter frames before the first one are
+// dropped, since nothing could decode them.
 class RelayFeed {
  public:
   // Sends the records for one FLV tag body packet (type 8 audio, 9 video;
@@ -44,9 +50,17 @@ class RelayFeed {
   int64_t BaseTimestamp() const { return baseTimestamp; }
   bool AudioHeaderSent() const { return audioHeaderSent; }
   bool VideoHeaderSent() const { return videoHeaderSent; }
+  // The record time of a packet time (updates the run bookkeeping).
+  uint32_t RecordTime(int64_t timestamp);
 
  private:
   int64_t baseTimestamp = -1;
   bool audioHeaderSent = false;
   bool videoHeaderSent = false;
+  bool videoStarted = false;
+  // The current run: packet time runOrigin is record time runStart.
+  int64_t runOrigin = 0;
+  int64_t runStart = 0;
+  int64_t newestSent = -1;  // newest record time sent, -1 before the first
+  bool newRun = false;      // an end of stream came: the next packet re-anchors
 };

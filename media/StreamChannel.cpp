@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kKeyFlag = 1;
 
-void SleepMs(int ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+constexpr int64_t kIdleWaitMs = wake::kIdleRecheckMs;
 
 void DrainQueue(PacketQueue* q) {
   if (!q) return;
@@ -102,6 +102,8 @@ StreamChannel::StreamChannel(int id, const SubStreamInfo* s)
   pthread_mutex_init(&mutex, nullptr);
   pthread_mutex_init(&headerMutex, nullptr);
   if (s) settings = new SubStreamInfo(*s);
+  // The encoder is opened for this rate: it must not get more pictures.
+  if (settings && settings->useVideo) videoGate.SetRate(settings->frameRate);
 }
 
 StreamChannel::~StreamChannel() {
@@ -133,6 +135,10 @@ void StreamChannel::Stop() {
   videoDecoderOpen = videoEncoderOpen = audioDecoderOpen = audioEncoderOpen = false;
   hasStreamOutputs = hasRecordOutputs = false;
   running = false;
+  // Every waiting thread sees the stop at once.
+  wake.Notify();
+  for (PacketQueue* q : {inputQueue, decodeQueue, encodeQueue, streamQueue, recordQueue, packagedQueue})
+    if (q) q->Wake();
   const int order[] = {kInfo, kOutput, kDecode, kEncode, kPack, kPassThrough, kDispatch};
   for (int i : order) {
     if (!threadStarted[i]) continue;
@@ -241,18 +247,22 @@ void StreamChannel::PushInput(IoBuffer* packet) {
 
 bool StreamChannel::OpenVideoDecoder() {
   videoDecoderOpen = videoDecoder->Open();
+  wake.Notify();
   return videoDecoderOpen;
 }
 bool StreamChannel::OpenVideoEncoder() {
   videoEncoderOpen = videoEncoder->Open();
+  wake.Notify();
   return videoEncoderOpen;
 }
 bool StreamChannel::OpenAudioDecoder() {
   audioDecoderOpen = audioDecoder->Open();
+  wake.Notify();
   return audioDecoderOpen;
 }
 bool StreamChannel::OpenAudioEncoder() {
   audioEncoderOpen = audioEncoder->Open();
+  wake.Notify();
   return audioEncoderOpen;
 }
 void StreamChannel::CloseVideoDecoder() {
@@ -283,6 +293,7 @@ void StreamChannel::AddOutput(int taskId, int type, StreamOutput* output) {
     else hasRecordOutputs = true;
   }
   pthread_mutex_unlock(&mutex);
+  wake.Notify();
   // An entry for the task id stays; the one offered is not taken.
   if (output) LogWarn("channel %d: output for task %d already present", liveId, taskId);
 }
@@ -375,8 +386,11 @@ void* StreamChannel::PassThroughEntry(void* self) { return ThreadEntry<StreamCha
 
 void StreamChannel::InfoThread() {
   while (running.load()) {
-    SleepMs(2);
-    if (!owner || !owner->IsStarted()) continue;
+    uint64_t seen = wake.Count();
+    if (!owner || !owner->IsStarted()) {
+      wake.WaitFor(kIdleWaitMs, seen);
+      continue;
+    }
     pthread_mutex_lock(&mutex);
     for (auto& kv : outputs) {
       StreamOutput* out = kv.second;
@@ -402,6 +416,7 @@ void StreamChannel::InfoThread() {
       out->Start();
     }
     pthread_mutex_unlock(&mutex);
+    wake.WaitFor(kIdleWaitMs, seen);
   }
 }
 
@@ -409,7 +424,7 @@ void StreamChannel::DispatchThread() {
   while (running.load()) {
     IoBuffer* p = TakeLogged(inputQueue, newestInput, kQueueLimitMs, false, liveId, "input");
     if (!p) {
-      SleepMs(3);
+      inputQueue->WaitFor(kIdleWaitMs, running);
       continue;
     }
     if (AnyDecoderOpen()) {
@@ -427,11 +442,12 @@ void StreamChannel::DispatchThread() {
 
 void StreamChannel::DecodeThread() {
   while (running.load()) {
-    SleepMs(5);
+    uint64_t seen = wake.Count();
+    if (!AnyDecoderOpen()) wake.WaitFor(kIdleWaitMs, seen);
     while (running.load() && AnyDecoderOpen()) {
       IoBuffer* p = TakeLogged(decodeQueue, newestDecode, kQueueLimitMs, false, liveId, "decode");
       if (!p) {
-        SleepMs(3);
+        decodeQueue->WaitFor(kIdleWaitMs, running);
         continue;
       }
       if (p->GetType() == 1 && videoDecoderOpen) {
@@ -457,11 +473,12 @@ void StreamChannel::DecodeThread() {
 
 void StreamChannel::EncodeThread() {
   while (running.load()) {
-    SleepMs(3);
+    uint64_t seen = wake.Count();
+    if (!AnyEncoderOpen()) wake.WaitFor(kIdleWaitMs, seen);
     while (running.load() && AnyEncoderOpen()) {
       IoBuffer* p = TakeLogged(encodeQueue, newestEncode, kPictureQueueLimitMs, true, liveId, "encode");
       if (!p) {
-        SleepMs(3);
+        encodeQueue->WaitFor(kIdleWaitMs, running);
         continue;
       }
       if (p->GetType() == 1 && videoEncoderOpen) {
@@ -507,7 +524,7 @@ void StreamChannel::PackThread() {
   while (running.load()) {
     IoBuffer* p = TakeLogged(streamQueue, newestStream, kQueueLimitMs, false, liveId, "stream");
     if (!p) {
-      SleepMs(2);
+      streamQueue->WaitFor(kIdleWaitMs, running);
       continue;
     }
     packager.Process(*p, out);
@@ -526,7 +543,7 @@ void StreamChannel::OutputThread() {
   while (running.load()) {
     IoBuffer* p = TakeLogged(packagedQueue, newestPackaged, kQueueLimitMs, false, liveId, "packaged");
     if (!p) {
-      SleepMs(3);
+      packagedQueue->WaitFor(kIdleWaitMs, running);
       continue;
     }
     int type = p->GetType();
@@ -551,11 +568,12 @@ void StreamChannel::OutputThread() {
 
 void StreamChannel::PassThroughThread() {
   while (running.load()) {
-    SleepMs(5);
+    uint64_t seen = wake.Count();
+    if (!hasRecordOutputs) wake.WaitFor(kIdleWaitMs, seen);
     while (running.load() && hasRecordOutputs) {
       IoBuffer* p = TakeLogged(recordQueue, newestRecord, kQueueLimitMs, false, liveId, "record");
       if (!p) {
-        SleepMs(3);
+        recordQueue->WaitFor(kIdleWaitMs, running);
         continue;
       }
       pthread_mutex_lock(&mutex);
@@ -683,8 +701,13 @@ void StreamChannel::SendVideoPacket(IoBuffer* e, const IoBuffer* pic) {
 }
 
 void StreamChannel::EncodeVideo(IoBuffer* pic) {
-  const AVFrame* f = pic->GetVideoFrame();
+  AVFrame* f = pic->GetVideoFrame();
   if (!f) return;
+  // A picture kept by the gate is encoded at its slot's time (the picture's
+  // pts is its time in milliseconds, set when it was queued).
+  int64_t ts = pic->GetTimestamp();
+  if (!videoGate.Take(&ts)) return;
+  f->pts = ts;
   for (IoBuffer* e = videoEncoder->Encode(f); e; e = videoEncoder->ReceivePacket()) SendVideoPacket(e, pic);
 }
 

@@ -2,8 +2,9 @@
 // The engine of one live item on one opened input: routes the input's
 // packets, optionally decodes and re-encodes them with the item's sub-stream
 // settings, packages FLV tag bodies for the stream outputs and hands raw
-// packets to the record outputs. Seven worker threads, joined queues between
-// them, no condition variables.
+// packets to the record outputs. Seven worker threads with queues between
+// them; a thread with nothing to do waits until its queue gets a packet, an
+// output or codec arrives, the input opens or the channel stops.
 #include <pthread.h>
 
 #include <atomic>
@@ -18,7 +19,9 @@ extern "C" {
 
 #include "core/IoBuffer.h"
 #include "core/PacketQueue.h"
+#include "core/WakeEvent.h"
 #include "core/RowRecords.h"
+#include "media/FrameRateGate.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -70,7 +73,12 @@ class StreamChannel {
   void SetUseVideo(bool v) { useVideo = v; }
   void SetUseAudio(bool v) { useAudio = v; }
   void SetHasStreamOutputs(bool v) { hasStreamOutputs = v; }
-  void SetHasRecordOutputs(bool v) { hasRecordOutputs = v; }
+  void SetHasRecordOutputs(bool v) {
+    hasRecordOutputs = v;
+    wake.Notify();
+  }
+  // The owner's input has opened: outputs waiting for it may start now.
+  void NotifyInputStarted() { wake.Notify(); }
 
   // The codec wrappers, for the source's set-up thread to configure before
   // the matching Open call.
@@ -190,6 +198,9 @@ class StreamChannel {
   IoBuffer* audioHeader = nullptr;
   pthread_mutex_t headerMutex;
   PacketQueue* packagedQueue;
+  // Wakes the threads that wait for an output, an opened codec, the input
+  // or the stop (not for packets: those wait on their queues).
+  WakeEvent wake;
   pthread_mutex_t mutex;  // guards outputs
   std::map<int, StreamOutput*> outputs;
   std::set<const StreamOutput*> startedOutputs;  // under mutex
@@ -197,6 +208,8 @@ class StreamChannel {
   bool stopped = false;
   // Decode-thread state for draining the decoders at end of stream.
   int64_t lastVideoTs = 0, lastVideoDts = 0, lastAudioTs = 0;
+  // Pictures beyond the settings' frame rate are not encoded (encode thread).
+  FrameRateGate videoGate;
   // Encoder sample count to milliseconds (encode thread).
   bool audioAnchored = false;
   int64_t audioAnchorMs = 0, audioAnchorPts = 0, audioSamplesFed = 0;

@@ -20,10 +20,7 @@ uint32_t TickCount() {
   return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000);
 }
 
-void SleepMs(int ms) {
-  timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&ts, nullptr);
-}
+constexpr int64_t kIdleWaitMs = wake::kIdleRecheckMs;
 
 // Extra room a queue keeps beyond the output's own delay before dropping.
 constexpr int64_t kQueueMarginMs = 10000;
@@ -78,7 +75,10 @@ StreamOutput::StreamOutput(int id_, const std::string& url_, int mode_, const Fo
 
 StreamOutput::~StreamOutput() {
   running = false;
+  wake.Notify();
+  if (queue) queue->Wake();
   JoinThreads();
+  CloseRelayListener();
   ClearQueue();
   delete queue;
   queue = nullptr;
@@ -147,10 +147,12 @@ void StreamOutput::JoinThreads() {
 }
 
 void StreamOutput::SleepWhileRunning(int ms) {
-  while (ms > 0 && running.load()) {
-    int step = std::min(ms, 20);
-    SleepMs(step);
-    ms -= step;
+  const int64_t end = wake::MonotonicMs() + ms;
+  for (;;) {
+    uint64_t seen = wake.Count();
+    int64_t left = end - wake::MonotonicMs();
+    if (!running.load() || left <= 0) return;
+    wake.WaitFor(left, seen);
   }
 }
 
@@ -217,6 +219,7 @@ void StreamOutput::PushPacket(const IoBuffer* packet) {
   IoBuffer* copy = CloneIoBuffer(packet);
   if (playDeadline.load() == 0xFFFFFFFFu) {
     playDeadline = TickCount() + static_cast<uint32_t>(std::max(0, forwardTask.buffer_time)) * 1000u;
+    wake.Notify();  // the slice player times its start from here
   }
   lastTimestamp = packet->GetTimestamp();
   queue->Push(copy);
@@ -437,6 +440,7 @@ void StreamOutput::EndConnection(bool lost) {
 void StreamOutput::MarkConnectionLost() {
   EndConnection(true);
   flushQueue = true;
+  queue->Wake();  // the pump flushes now, not at the next packet
 }
 
 void StreamOutput::DropConnection() {
@@ -472,9 +476,10 @@ void StreamOutput::PumpThread() {
   const int64_t limit = QueueLimitMs();
   while (running.load()) {
     if (flushQueue.exchange(false)) ClearQueue();
+    const uint64_t pushesSeen = queue->PushCount();
     IoBuffer* front = queue->Front();
     if (!front) {
-      SleepMs(3);
+      queue->WaitFor(kIdleWaitMs, running);
       continue;
     }
     // Unsigned on purpose: after the source restarts its timestamps the span
@@ -510,6 +515,7 @@ void StreamOutput::PumpThread() {
       continue;
     }
     if (baseTimestamp.load() == -1) state = kTaskWaiting;
-    SleepMs(3);
+    // The front packet leaves once a later one has come.
+    queue->WaitForPush(kIdleWaitMs, pushesSeen, running);
   }
 }

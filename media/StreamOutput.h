@@ -18,6 +18,7 @@ extern "C" {
 #include "core/IoBuffer.h"
 #include "core/PacketQueue.h"
 #include "core/RowRecords.h"
+#include "core/WakeEvent.h"
 #include "media/TaskStatus.h"
 
 struct AVCodecContext;
@@ -39,6 +40,11 @@ class StreamOutput {
   StreamOutput& operator=(const StreamOutput&) = delete;
 
   void SetPort(int port) { relayPort = port; }
+  // Relay mode: listens on the port at once, before any packet flows, so a
+  // client told about the port can connect straight away; it waits in the
+  // backlog until the relay thread takes it. False (with the bind error as
+  // the message) when the port cannot be listened on.
+  bool OpenRelayListener();
   int GetPort() const { return relayPort; }
   bool IsRunning() const { return running.load(); }
   int GetMode() const { return mode; }
@@ -109,6 +115,7 @@ class StreamOutput {
   // Relay mode.
   void RelayThread();
   bool SendAll(IoBuffer* buffer, int socket);
+  void CloseRelayListener();
   // Record mode.
   void RecordThread();
   bool OpenRecordFile();
@@ -129,7 +136,7 @@ class StreamOutput {
   IoBuffer* CopyVideoHeader();
   IoBuffer* CopyAudioHeader();
   int64_t DelayMs() const;
-  // Sleeps up to ms, waking early when the output stops.
+  // Sleeps ms, waking early when the output stops.
   void SleepWhileRunning(int ms);
 
   // Thread handles, in join order.
@@ -138,6 +145,8 @@ class StreamOutput {
   bool threadStarted[kThreadCount] = {};
 
   std::atomic<bool> running{false};
+  // Ends the timed sleeps at a stop, and the slice player's wait for a slice.
+  WakeEvent wake;
   std::atomic<int> state{kTaskIdle};
   std::string message;           // guarded by messageLock
   pthread_mutex_t messageLock;
@@ -193,7 +202,10 @@ class StreamOutput {
   int64_t playOffset = -1;  // slice player only
 
   int relayPort = 0;
+  // Opened by OpenRelayListener and taken over by the relay thread; closed
+  // by the destructor when no relay thread ever took it.
   std::atomic<int> relayListenSocket{-1};
+  std::atomic<bool> relayBindReported{false};
   std::atomic<int> relayClientSocket{-1};
 
   int recordYear = 0, recordMonth = 0, recordDay = 0;

@@ -108,8 +108,15 @@ void StreamOutput::SegmentThread() {
   // dropped while the connection was down) and is closed up instead.
   int64_t carryBase = -1;
   const int64_t carryGapMs = std::min<int64_t>(sliceMs, kLongestPacketGapMs);
+  // A slice is cut once enough media has come; the writer waits for pushes
+  // in between, and goes round again at once after it wrote or dropped
+  // something, since what is queued may already make the next slice.
+  uint64_t pushesSeen = queue->PushCount();
+  bool waitForPush = true;
   while (running) {
-    usleep(2000);
+    if (waitForPush) queue->WaitForPush(wake::kIdleRecheckMs, pushesSeen, running);
+    waitForPush = true;
+    pushesSeen = queue->PushCount();
     pthread_mutex_lock(&writerLock);
     // The sender may empty the queue at any time (a lost connection), so
     // the front packet is only looked at under the queue's lock.
@@ -124,6 +131,7 @@ void StreamOutput::SegmentThread() {
     if (endOfStreamFirst) {
       carryBase = -1;
       pthread_mutex_unlock(&writerLock);
+      waitForPush = false;
       continue;
     }
     if (!haveFront || !SliceSpanReached(lastTimestamp.load(), frontTs, sliceMs, true)) {
@@ -194,11 +202,13 @@ void StreamOutput::SegmentThread() {
     if (created) ok = file.Close() && ok;
     carryBase = endOfStream ? -1 : base + tagTs;
     pthread_mutex_unlock(&writerLock);
+    waitForPush = false;
 
     if (ok) {
       pthread_mutex_lock(&sliceListLock);
       sliceList.push_back(path);
       pthread_mutex_unlock(&sliceListLock);
+      wake.Notify();  // the slice player may start on it
     } else {
       LogError("StreamOutput %d: delay slice %s could not be %s; its packets are dropped", id, path.c_str(),
                created ? "written" : "created");
@@ -209,10 +219,17 @@ void StreamOutput::SegmentThread() {
 
 void StreamOutput::SegmentPlayThread() {
   while (running) {
+    uint64_t seen = wake.Count();
     if (baseTimestamp.load() == -1) state = kTaskWaiting;
     uint32_t deadline = playDeadline.load();
-    if (deadline == 0xFFFFFFFFu || !TickReached(TickCount32(), deadline)) {
-      usleep(3000);
+    if (deadline == 0xFFFFFFFFu) {
+      // Armed by the first packet, which comes with a slice well after it.
+      wake.WaitFor(wake::kIdleRecheckMs, seen);
+      continue;
+    }
+    uint32_t now = TickCount32();
+    if (!TickReached(now, deadline)) {
+      wake.WaitFor(static_cast<int32_t>(deadline - now), seen);
       continue;
     }
     std::string path;
@@ -221,7 +238,7 @@ void StreamOutput::SegmentPlayThread() {
     if (have) path = sliceList.front();
     pthread_mutex_unlock(&sliceListLock);
     if (!have) {
-      usleep(3000);
+      wake.WaitFor(wake::kIdleRecheckMs, seen);
       continue;
     }
     PlaySegment(path);
@@ -256,8 +273,8 @@ void StreamOutput::PlaySegment(const std::string& path) {
       firstTs = ts;
     } else {
       const int64_t due = startTick + (ts - firstTs);
-      for (int64_t now = NowMs(); running && now < due; now = NowMs())
-        usleep(static_cast<useconds_t>(std::min<int64_t>(due - now, 20) * 1000));
+      const int64_t now = NowMs();
+      if (now < due) SleepWhileRunning(static_cast<int>(due - now));
     }
     if (playOffset != -1) message->SetTimestamp(ts + playOffset);
 

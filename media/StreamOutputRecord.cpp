@@ -6,6 +6,10 @@
 #include "media/RecordFile.h"
 #include "media/StreamOutput.h"
 
+namespace {
+constexpr int64_t kOpenRetryMs = 3;
+}  // namespace
+
 bool StreamOutput::OpenRecordFile() {
   if (!recorder || !recorder->Prepare()) return false;
   pthread_mutex_lock(&messageLock);
@@ -41,7 +45,9 @@ void StreamOutput::RecordThread() {
     }
     IoBuffer* packet = TakeFront();
     if (!packet) {
-      usleep(3000);
+      // Packets come only while the file is open; until then its opening
+      // (which waits for the codecs' headers) is tried every few ms.
+      queue->WaitFor(recorder->IsOpen() ? wake::kIdleRecheckMs : kOpenRetryMs, running);
       continue;
     }
     if (recorder->IsOpen()) {

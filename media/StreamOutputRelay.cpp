@@ -16,6 +16,26 @@ bool StreamOutput::SendAll(IoBuffer* buffer, int socket) {
   return false;
 }
 
+bool StreamOutput::OpenRelayListener() {
+  if (relayListenSocket.load() >= 0) return true;
+  int listener = RelayListen(relayPort);
+  if (listener < 0) {
+    char text[96];
+    snprintf(text, sizeof(text), "IXO Pull bind error %d", id);
+    SetMessage(text);
+    LogError("%s", text);
+    relayBindReported = true;
+    return false;
+  }
+  relayListenSocket = listener;
+  return true;
+}
+
+void StreamOutput::CloseRelayListener() {
+  int fd = relayListenSocket.exchange(-1);
+  if (fd >= 0) close(fd);
+}
+
 void StreamOutput::RelayThread() {
   char text[96];
   auto fail = [&](const char* format) {
@@ -23,15 +43,16 @@ void StreamOutput::RelayThread() {
     SetMessage(text);
     LogError("%s", text);
   };
-  int listener = RelayListen(relayPort);
+  // Normally listening since the output was built; otherwise (or when that
+  // failed) the port is tried once more here.
+  int listener = relayListenSocket.exchange(-1);
+  if (listener < 0) listener = RelayListen(relayPort);
   if (listener < 0) {
-    fail("IXO Pull bind error %d");
+    if (!relayBindReported.exchange(true)) fail("IXO Pull bind error %d");
     return;
   }
-  relayListenSocket = listener;
   bool acceptFailed = false;
   int client = RelayAccept(listener, [this] { return running.load(); }, &acceptFailed);
-  relayListenSocket = -1;
   close(listener);
   if (client < 0) {
     // Stopped before any client came, or accept itself failed.
@@ -43,9 +64,11 @@ void StreamOutput::RelayThread() {
   RelayFeed feed;
   bool sendFailed = false;
   while (running) {
-    usleep(3000);
     IoBuffer* packet = TakeFront();
-    if (!packet) continue;
+    if (!packet) {
+      queue->WaitFor(wake::kIdleRecheckMs, running);
+      continue;
+    }
     // Copies of the stored headers only while one is still to be sent.
     IoBuffer* audio = packet->GetType() == 8 && !feed.AudioHeaderSent() ? CopyAudioHeader() : nullptr;
     IoBuffer* video = packet->GetType() == 9 && !feed.VideoHeaderSent() ? CopyVideoHeader() : nullptr;

@@ -1,10 +1,12 @@
 #include "media/TranscodeSession.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -44,6 +46,11 @@ void ForEachNalUnit(const uint8_t* d, int n, Fn fn) {
     if (end > begin) fn(d + begin, end - begin);
     i = j;
   }
+}
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 bool ReadInt(const Json::Value& root, const char* key, int lo, int hi, int& out) {
@@ -139,6 +146,14 @@ bool CTranscodeSession::ParseHeader(const std::string& text, TranscodeHeader& ou
   return true;
 }
 
+bool CTranscodeSession::EvenSize(TranscodeHeader& h) {
+  if (h.width % 2 == 0 && h.height % 2 == 0) return false;
+  LogInfo("transcoding size %dx%d is not even, encoding %dx%d", h.width, h.height, h.width & ~1, h.height & ~1);
+  h.width &= ~1;
+  h.height &= ~1;
+  return true;
+}
+
 bool CTranscodeSession::ParseSequenceHeader(const uint8_t* d, int n, const uint8_t*& sps, int& spsLength,
                                             const uint8_t*& pps, int& ppsLength) {
   if (!d || n < 13) return false;
@@ -189,6 +204,7 @@ bool CTranscodeSession::OpenCodecs() {
   encoder->SetDstPixelFormat(AV_PIX_FMT_YUVJ420P);
   encoder->SetFrameRate(frameRate);
   encoder->SetBitRate(bitRate);
+  rateGate.SetRate(frameRate);
   encoder->SetSrcPixelFormat(AV_PIX_FMT_YUVJ420P);
   encoder->SetSrcWidth(spsWidth);
   encoder->SetSrcHeight(spsHeight);
@@ -246,6 +262,15 @@ bool CTranscodeSession::ReadExact(uint8_t* out, uint32_t n, uint32_t& got, bool&
   got = 0;
   orderlyEnd = false;
   while (got < n) {
+    if (readDeadlineMs > 0) {
+      // The part still missing has to come before the deadline.
+      int64_t left = readDeadlineMs - SteadyMs();
+      if (left <= 0) return false;
+      pollfd p{sock, POLLIN, 0};
+      int w = poll(&p, 1, static_cast<int>(left));
+      if (w == 0) return false;
+      if (w < 0 && errno == EINTR) continue;
+    }
     ssize_t r = recv(sock, out + got, n - got, 0);
     if (r > 0) {
       got += static_cast<uint32_t>(r);
@@ -255,6 +280,33 @@ bool CTranscodeSession::ReadExact(uint8_t* out, uint32_t n, uint32_t& got, bool&
     } else if (errno != EINTR) {
       return false;
     }
+  }
+  return true;
+}
+
+bool CTranscodeSession::ReadFirstThenRest(uint8_t* out, uint32_t n, uint32_t& got, bool& orderlyEnd) {
+  readDeadlineMs = 0;
+  if (!ReadExact(out, 1, got, orderlyEnd)) return false;
+  if (timeoutMs > 0) readDeadlineMs = SteadyMs() + timeoutMs;
+  uint32_t rest = 0;
+  bool ok = ReadExact(out + 1, n - 1, rest, orderlyEnd);
+  got += rest;
+  return ok;
+}
+
+bool CTranscodeSession::ReadGrowing(std::vector<uint8_t>& out, uint32_t n, uint32_t& got, bool& orderlyEnd) {
+  out.clear();
+  got = 0;
+  orderlyEnd = false;
+  while (got < n) {
+    uint32_t piece = n - got < 1000 ? n - got : 1000;
+    out.resize(got + piece);
+    uint32_t part = 0;
+    if (!ReadExact(out.data() + got, piece, part, orderlyEnd)) {
+      got += part;
+      return false;
+    }
+    got += piece;
   }
   return true;
 }
@@ -309,16 +361,20 @@ bool CTranscodeSession::Transcode(const uint8_t* annexB, int n, int64_t pts, int
   if (!codecsOpen) return true;
   // The record's timestamp travels with the picture, so reordering in the
   // decoder keeps every picture with its own time.
-  for (AVFrame* f = decoder->Decode(annexB, n, pts, dts, false); f; f = decoder->ReceiveFrame())
+  for (AVFrame* f = decoder->Decode(annexB, n, pts, dts, false); f; f = decoder->ReceiveFrame()) {
+    if (!rateGate.Take(&f->pts)) continue;
     if (!EncodeAndSend(f)) return false;
+  }
   return true;
 }
 
 void CTranscodeSession::Drain() {
   if (!codecsOpen) return;
   decoder->Flush();
-  for (AVFrame* f = decoder->ReceiveFrame(); f; f = decoder->ReceiveFrame())
+  for (AVFrame* f = decoder->ReceiveFrame(); f; f = decoder->ReceiveFrame()) {
+    if (!rateGate.Take(&f->pts)) continue;
     if (!EncodeAndSend(f)) return;
+  }
   encoder->Flush();
   for (IoBuffer* p = encoder->ReceivePacket(); p; p = encoder->ReceivePacket())
     if (!SendEncoded(p)) return;
@@ -372,28 +428,31 @@ bool CTranscodeSession::HandleVideo(uint32_t timestamp, const uint8_t* body, uin
 void CTranscodeSession::Run() {
   // The header frame is read here rather than by the shared frame reader,
   // which closes the socket itself: this socket is closed in one place only.
-  std::string header;
+  // Nothing is reserved for what a peer only announces: the header and
+  // each record grow as their bytes arrive, and each must arrive whole
+  // within one time-out of its first byte.
   uint8_t lengthBytes[4];
   uint32_t got = 0;
   bool orderly = false;
-  bool haveHeader = ReadExact(lengthBytes, 4, got, orderly);
+  bool haveHeader = ReadFirstThenRest(lengthBytes, 4, got, orderly);
   uint32_t headerLength = haveHeader ? Be32(lengthBytes) : 0;
   if (haveHeader && (headerLength == 0 || headerLength > kMaxSocketMessageBytes)) haveHeader = false;
-  if (haveHeader) {
-    header.resize(headerLength);
-    haveHeader = ReadExact(reinterpret_cast<uint8_t*>(&header[0]), headerLength, got, orderly);
-  }
+  if (haveHeader) haveHeader = ReadGrowing(record, headerLength, got, orderly);
+  readDeadlineMs = 0;
   if (!haveHeader) {
     LogInfo("error in reading data");
     CloseSocket();
     return;
   }
+  std::string header(record.begin(), record.end());
+  record = std::vector<uint8_t>();
   TranscodeHeader h;
   if (!ParseHeader(header, h)) {
     LogInfo("error in parsing json data");
     CloseSocket();
     return;
   }
+  EvenSize(h);
   width = h.width;
   height = h.height;
   frameRate = h.frameRate;
@@ -402,7 +461,7 @@ void CTranscodeSession::Run() {
 
   for (;;) {
     uint8_t head[9];
-    if (!ReadExact(head, 4, got, orderly)) {
+    if (!ReadFirstThenRest(head, 4, got, orderly)) {
       LogInfo("read timestamp error");
       // The peer finished sending: what the codecs still hold goes back.
       if (got == 0 && orderly) Drain();
@@ -424,21 +483,11 @@ void CTranscodeSession::Run() {
       break;
     }
     currentBits += int64_t(length) * 8;
-    record.resize(length);
-    uint32_t have = 0;
-    bool ok = true;
-    while (have < length) {
-      uint32_t piece = length - have < 1000 ? length - have : 1000;
-      if (!ReadExact(record.data() + have, piece, got, orderly)) {
-        ok = false;
-        break;
-      }
-      have += piece;
-    }
-    if (!ok) {
+    if (!ReadGrowing(record, length, got, orderly)) {
       LogInfo("read data error");
       break;
     }
+    readDeadlineMs = 0;
     if (type == 1) {
       if (!HandleVideo(timestamp, record.data(), length)) break;
     } else if (type == 0) {

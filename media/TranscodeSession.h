@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/IoBuffer.h"
+#include "media/FrameRateGate.h"
 
 class CTranscodeSession;
 class CVideoDecoder;
@@ -82,6 +83,9 @@ class CTranscodeSession {
   // False when the text is not a JSON object; values of the wrong type or
   // range are logged and left at 0.
   static bool ParseHeader(const std::string& text, TranscodeHeader& out);
+  // The encoder takes even sizes only: an odd width or height is rounded
+  // down (and logged). True when the size was changed.
+  static bool EvenSize(TranscodeHeader& header);
   // The SPS and PPS of an AVC sequence header tag body; false when the
   // lengths do not fit the record.
   static bool ParseSequenceHeader(const uint8_t* body, int n, const uint8_t*& sps, int& spsLength,
@@ -94,6 +98,11 @@ class CTranscodeSession {
  private:
   static void* ThreadMain(void* arg);
   bool ReadExact(uint8_t* out, uint32_t n, uint32_t& got, bool& orderlyEnd);
+  // Reads a frame or record whose first byte is awaited with the socket's
+  // receive time-out; the rest must then come within one time-out as a
+  // whole, however it trickles. out grows only as bytes arrive.
+  bool ReadFirstThenRest(uint8_t* first, uint32_t n, uint32_t& got, bool& orderlyEnd);
+  bool ReadGrowing(std::vector<uint8_t>& out, uint32_t n, uint32_t& got, bool& orderlyEnd);
   void CloseSocket();
   bool HandleVideo(uint32_t timestamp, const uint8_t* body, uint32_t n);
   bool HandleSequenceHeader(const uint8_t* body, uint32_t n);
@@ -118,6 +127,11 @@ class CTranscodeSession {
   IoBuffer* inFrame = nullptr;
   std::vector<uint8_t> spsPps;  // input parameter sets, Annex B
   bool codecsOpen = false;
+  // Pictures beyond the asked frame rate are not encoded.
+  FrameRateGate rateGate;
+  // The end of the frame or record being read (steady clock, ms); 0 while
+  // waiting for its first byte.
+  int64_t readDeadlineMs = 0;
   std::vector<uint8_t> record;
   std::vector<uint8_t> annexB;
 

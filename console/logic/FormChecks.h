@@ -35,3 +35,11 @@ struct Choice {
 };
 
 }  // namespace vvforms
+
+// The ranges of the number fields (the widgets use the same).
+namespace vvforms {
+constexpr int kMaxInt = 2147483647;
+constexpr int kMinFrameField = 2;
+constexpr int kMaxFrameField = 10000;
+constexpr long long kMaxDelaySeconds = 1000000000;
+}  // namespace vvforms

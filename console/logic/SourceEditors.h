@@ -109,11 +109,3 @@ class SubStreamEditor {
   vvforms::Choice audioBitRates{{"32", "64", "96", "128"}, 1};
   int channels = 1;  // 0 mono, 1 stereo
 };
-
-// The ranges of the number fields (the widgets use the same).
-namespace vvforms {
-constexpr int kMaxInt = 2147483647;
-constexpr int kMinFrameField = 2;
-constexpr int kMaxFrameField = 10000;
-constexpr long long kMaxDelaySeconds = 1000000000;
-}  // namespace vvforms

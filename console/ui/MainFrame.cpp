@@ -129,6 +129,7 @@ void CMainFrame::SetupToolbar(int mode) {
   for (const ToolbarButton& b : ToolbarButtons(mode)) {
     QAction* a = new QAction(Q(b.text), toolBar_);
     a->setObjectName(QString::number(b.id));
+    a->setIconText(Q(b.text));  // kept as is: the blanks widen the button
     a->setData(b.image);
     a->setEnabled(b.enabled);
     int id = b.id;

@@ -419,3 +419,22 @@ TEST_F(LogTest, ThresholdChangesWhileThreadsWrite) {
   setter.join();
   EXPECT_EQ(Lines(LogPath()).size(), 3u * 200u * 2u);
 }
+
+// Peer text goes into one line: control characters are escaped, and a long
+// text is cut (never inside a UTF-8 character) with its size told.
+TEST(LogSafeText, EscapesAndCuts) {
+  struct Case {
+    std::string text;
+    size_t limit;
+    std::string logged;
+  } cases[] = {
+      {"{\"url\":\"rtsp://cam/1\"}", 512, "{\"url\":\"rtsp://cam/1\"}"},
+      {"7\n2026-01-01 00:00:00 [CRIT]: x", 512, "7\\n2026-01-01 00:00:00 [CRIT]: x"},
+      {std::string("a\rb\tc\x1b[0m\x7f", 10) + std::string(1, '\0') + "d", 512, "a\\rb\\tc\\x1B[0m\\x7F\\x00d"},
+      {"直播源", 512, "直播源"},
+      {"abcdefgh", 5, "abcde... (8 bytes)"},
+      {"ab直播", 4, "ab... (8 bytes)"},  // 直 is three bytes: cut before it
+      {"", 5, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LogSafeText(c.text, c.limit), c.logged) << c.text;
+}

@@ -175,15 +175,25 @@ TEST(PullCommand, StartPullFillsThePullRow) {
       EXPECT_EQ(s.row.aFormat, "");
       EXPECT_EQ(s.row.sampleRate, "");
     }
-    // The live type for a pull id is not a sub-stream: no settings go along.
+    // The settings asked for go along to build the pull's channel, whatever
+    // the live type of the pull id.
     EXPECT_EQ(s.type, 0);
-    EXPECT_FALSE(s.transcode.useVideo);
-    EXPECT_FALSE(s.transcode.useAudio);
+    EXPECT_EQ(s.transcode.useVideo, c.video);
+    EXPECT_EQ(s.transcode.useAudio, c.audio);
+    if (c.video) {
+      EXPECT_EQ(s.transcode.width, p.width);
+      EXPECT_EQ(s.transcode.frameRate, p.frameRate);
+      EXPECT_EQ(s.transcode.vBitRate, p.VbitRate);
+    }
+    if (c.audio) {
+      EXPECT_EQ(s.transcode.sampleRate, std::to_string(p.SamplingRate));
+      EXPECT_EQ(s.transcode.aChannel, 1);  // stereo
+    }
   }
 }
 
-// A running relay gives "ok"; settings reach the sub-stream record only for
-// a sub-stream type, with the channel count turned into the stereo choice.
+// A running relay gives "ok"; the settings reach the sub-stream record, with
+// the channel count turned into the stereo choice.
 TEST(PullCommand, StartPullReplyWhenRunningAndSubStreamSettings) {
   FakeIxoEngine engine;
   engine.SetPullState(2, "", 2);  // the output shows up on the third poll

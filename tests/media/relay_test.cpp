@@ -39,6 +39,7 @@ TEST(RelayFeedTest, HeadersAndTimestamps) {
     int type;
     int64_t ts;
     bool audioStored, videoStored;
+    bool key = true;  // video: a key frame
   };
   struct Expect {
     uint32_t ts;
@@ -53,9 +54,9 @@ TEST(RelayFeedTest, HeadersAndTimestamps) {
       {"one header before the first audio only",
        {{8, 1000, true, true}, {8, 1023, true, true}},
        {{0, 0, 4}, {0, 0, 3}, {23, 0, 3}}},
-      {"video header before the first video; ends of stream send nothing",
+      {"video header before the first video; ends of stream send nothing and the next run carries on",
        {{8, 500, true, true}, {3, 510, true, true}, {9, 540, true, true}, {9, 580, true, true}},
-       {{0, 0, 4}, {0, 0, 3}, {0, 1, 7}, {40, 1, 3}, {80, 1, 3}}},
+       {{0, 0, 4}, {0, 0, 3}, {0, 1, 7}, {1, 1, 3}, {41, 1, 3}}},
       {"a header stored late goes before the next packet of its kind",
        {{9, 0, false, false}, {9, 40, false, true}, {9, 80, false, true}},
        {{0, 1, 3}, {0, 1, 7}, {40, 1, 3}, {80, 1, 3}}},
@@ -65,13 +66,24 @@ TEST(RelayFeedTest, HeadersAndTimestamps) {
       {"timestamps wrap modulo 2^32",
        {{8, 10, false, false}, {8, 10 + (int64_t(1) << 32) + 5, false, false}},
        {{0, 0, 3}, {5, 0, 3}}},
+      {"a packet older than the base is 0, never a wrapped time",
+       {{9, 1000, false, false}, {8, 800, false, false}, {8, 1010, false, false}},
+       {{0, 1, 3}, {0, 0, 3}, {10, 0, 3}}},
+      {"an input read again from its start keeps the times rising",
+       {{8, 19000, false, false}, {8, 19760, false, false}, {3, 19800, false, false}, {8, 0, false, false},
+        {8, 23, false, false}, {3, 40, false, false}, {8, 5, false, false}},
+       {{0, 0, 3}, {760, 0, 3}, {761, 0, 3}, {784, 0, 3}, {785, 0, 3}}},
+      {"video starts at a key frame; audio does not wait for it",
+       {{9, 0, false, true, false}, {8, 10, false, true}, {9, 40, false, true, false}, {9, 80, false, true},
+        {9, 120, false, true, false}},
+       {{10, 0, 3}, {0, 1, 7}, {80, 1, 3}, {120, 1, 3}}},
   };
   for (const Case& c : cases) {
     int sv[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
     RelayFeed feed;
     for (const Step& s : c.steps) {
-      auto p = TagPacket(s.type, s.ts, {uint8_t(s.type == 8 ? 0xAF : 0x27), 0x01, 0x00});
+      auto p = TagPacket(s.type, s.ts, {uint8_t(s.type == 8 ? 0xAF : s.key ? 0x17 : 0x27), 0x01, 0x00});
       ASSERT_TRUE(feed.Send(sv[0], *p, s.audioStored ? aHeader.get() : nullptr,
                             s.videoStored ? vHeader.get() : nullptr));
     }

@@ -48,7 +48,9 @@ int SplitterLayout::Extent() const {
 }
 
 int SplitterLayout::Measured() const {
-  if (dragging_) return dragPos_;
+  // A live drag moves the panes with the bar; otherwise only the tracker
+  // follows the mouse until the release.
+  if (dragging_ && live_) return dragPos_;
   return style_ == kVertical ? vertPos_ : horizPos_;
 }
 
@@ -68,7 +70,9 @@ int SplitterLayout::MeasuredAt(TkPoint p) const {
   return style_ == kVertical ? p.x - client_.left : client_.bottom - p.y;
 }
 
-SplitterLayout::Panes SplitterLayout::Layout() const {
+SplitterLayout::Panes SplitterLayout::Layout() const { return LayoutAt(Clamp(Measured())); }
+
+SplitterLayout::Panes SplitterLayout::LayoutAt(int m) const {
   Panes out;
   if (style_ == 0) return out;
   const TkRect& c = client_;
@@ -79,7 +83,6 @@ SplitterLayout::Panes SplitterLayout::Layout() const {
     if (out.secondVisible) out.second = c;
     return out;
   }
-  const int m = Clamp(Measured());
   if (style_ == kVertical) {
     out.first = {c.left, c.top, c.left + m, c.bottom};
     const int centre = out.first.right + bar_ / 2;
@@ -136,7 +139,7 @@ void SplitterLayout::Move(TkPoint p) {
 
 TkRect SplitterLayout::TrackerRect() const {
   if (!dragging_) return {};
-  return Layout().bar;
+  return LayoutAt(dragPos_).bar;
 }
 
 void SplitterLayout::Release(TkPoint p) {

@@ -66,6 +66,8 @@ class SplitterLayout {
     bool secondVisible = true;
   };
   Panes Layout() const;
+  // The panes with the measured pane at this (held) size.
+  Panes LayoutAt(int measured) const;
 
   // Dragging the bar. Press answers whether the point starts a drag.
   bool Press(TkPoint p);

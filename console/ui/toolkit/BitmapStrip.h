@@ -90,6 +90,9 @@ class CBitWnd : public QWidget {
   void SetToggle(bool on) { state_.SetToggles(on); }
   bool GetToggle() const { return state_.Toggles(); }
   void SetNotifyOnPress(bool on) { state_.SetNotifyOnPress(on); }
+  // Moves and left-button presses and releases go on to the parent, in its
+  // coordinates (moves without a button reach a parent that tracks the
+  // mouse, as Qt delivers them).
   void SetForwardMouse(bool on) { state_.SetForwardsMouse(on); }
   // Nothing: the default cursor.
   void SetButtonCursor(const std::optional<QCursor>& cursor);

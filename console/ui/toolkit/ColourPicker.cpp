@@ -169,6 +169,9 @@ void CColourPicker::OnPopupHighlight(ColourRef colour) {
 }
 
 void CColourPicker::OnPopupEnded(bool ok, ColourRef colour) {
+  // The popup closes and goes away by itself; a new click opens a new one.
+  if (popup_) popup_->disconnect(this);
+  popup_ = nullptr;
   const auto notes = ok ? state_.OnEndOk(colour) : state_.OnCancel(colour);
   update();
   Send(notes);

@@ -1,7 +1,7 @@
 #pragma once
 // The folder chooser (CFolderDialog): a modal folder browser with a title,
 // an optional root folder, an optional folder selected at start and browse
-// flags, built on Qt's own file dialog in folder mode. Subclasses react to
+// flags: a tree of folders from the root down. Subclasses react to
 // the browser through the FolderChooser hooks (OnInitialized,
 // OnSelChanged, OnValidateFailed) and command it while a hook runs.
 #include <QPointer>

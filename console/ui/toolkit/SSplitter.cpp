@@ -38,7 +38,7 @@ CSSplitter::~CSSplitter() {
 bool CSSplitter::Create(int flags, const QRect& rect, QWidget* first, QWidget* second, int id,
                         int firstMin, int secondMin) {
   if (layout_ || !first || !second || first == second) return false;
-  auto layout = std::make_unique<SplitterLayout>(store_, id);
+  auto layout = std::make_unique<::SplitterLayout>(store_, id);
   if (!layout->Create(flags, firstMin, secondMin)) return false;
   layout_ = std::move(layout);
   setObjectName(QString::number(id));
@@ -76,24 +76,24 @@ bool CSSplitter::Apply(F f) {
   return ok;
 }
 
-bool CSSplitter::HideLeftPane() { return Apply([](SplitterLayout& l) { return l.HideLeftPane(); }); }
-bool CSSplitter::ShowLeftPane() { return Apply([](SplitterLayout& l) { return l.ShowLeftPane(); }); }
-bool CSSplitter::HideRightPane() { return Apply([](SplitterLayout& l) { return l.HideRightPane(); }); }
-bool CSSplitter::ShowRightPane() { return Apply([](SplitterLayout& l) { return l.ShowRightPane(); }); }
+bool CSSplitter::HideLeftPane() { return Apply([](::SplitterLayout& l) { return l.HideLeftPane(); }); }
+bool CSSplitter::ShowLeftPane() { return Apply([](::SplitterLayout& l) { return l.ShowLeftPane(); }); }
+bool CSSplitter::HideRightPane() { return Apply([](::SplitterLayout& l) { return l.HideRightPane(); }); }
+bool CSSplitter::ShowRightPane() { return Apply([](::SplitterLayout& l) { return l.ShowRightPane(); }); }
 bool CSSplitter::HideBottomPane() {
-  return Apply([](SplitterLayout& l) { return l.HideBottomPane(); });
+  return Apply([](::SplitterLayout& l) { return l.HideBottomPane(); });
 }
 bool CSSplitter::ShowBottomPane() {
-  return Apply([](SplitterLayout& l) { return l.ShowBottomPane(); });
+  return Apply([](::SplitterLayout& l) { return l.ShowBottomPane(); });
 }
 void CSSplitter::SetVertical() {
-  Apply([](SplitterLayout& l) {
+  Apply([](::SplitterLayout& l) {
     l.SetVertical();
     return true;
   });
 }
 void CSSplitter::SetHorizontal() {
-  Apply([](SplitterLayout& l) {
+  Apply([](::SplitterLayout& l) {
     l.SetHorizontal();
     return true;
   });
@@ -102,7 +102,7 @@ void CSSplitter::SetHorizontal() {
 void CSSplitter::Relayout() {
   if (!layout_) return;
   layout_->SetClient({0, 0, width(), height()});
-  const SplitterLayout::Panes p = layout_->Layout();
+  const ::SplitterLayout::Panes p = layout_->Layout();
   if (first_) {
     first_->setGeometry(ToQRect(p.first));
     first_->setVisible(p.firstVisible);
@@ -138,7 +138,7 @@ void CSSplitter::mousePressEvent(QMouseEvent* e) {
   focusBefore_ = QApplication::focusWidget();
   setFocusPolicy(Qt::ClickFocus);
   setFocus(Qt::MouseFocusReason);
-  grabMouse(layout_->Style() == SplitterLayout::kVertical ? Qt::SizeHorCursor
+  grabMouse(layout_->Style() == ::SplitterLayout::kVertical ? Qt::SizeHorCursor
                                                           : Qt::SizeVerCursor);
   if (layout_->LiveDrag()) {
     Relayout();
@@ -161,7 +161,7 @@ void CSSplitter::mouseMoveEvent(QMouseEvent* e) {
   }
   const TkRect bar = layout_->Layout().bar;
   if (!bar.IsEmpty() && bar.Contains({p.x(), p.y()})) {
-    setCursor(layout_->Style() == SplitterLayout::kVertical ? Qt::SizeHorCursor
+    setCursor(layout_->Style() == ::SplitterLayout::kVertical ? Qt::SizeHorCursor
                                                             : Qt::SizeVerCursor);
   } else {
     unsetCursor();

@@ -42,6 +42,7 @@ CSortHeaderCtrl::CSortHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, 
   setSectionsClickable(true);
   setSortIndicatorShown(false);
   setStretchLastSection(false);
+  setMinimumSectionSize(0);  // a column may be as narrow as its width says
 }
 
 void CSortHeaderCtrl::SetSortArrow(int column, bool ascending) {
@@ -136,8 +137,9 @@ CSortListCtrl::CSortListCtrl(int id, QWidget* parent, ISettingsStore* store)
   setItemsExpandable(false);
   setUniformRowHeights(true);
   setAllColumnsShowFocus(true);
-  setSortingEnabled(false);
+  setSortingEnabled(false);  // the list sorts by its own rules
   setColumnCount(0);
+  header_->setSectionsClickable(true);
   connect(header_, &QHeaderView::sectionClicked, this, &CSortListCtrl::OnColumnClick);
 }
 

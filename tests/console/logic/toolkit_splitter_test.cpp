@@ -114,7 +114,14 @@ TEST(SplitterLayoutTest, DragStoresAndEscKeepsTheBar) {
   s.Move({5, 50});
   EXPECT_EQ(s.TrackerRect().left, 30 + 1 - 3);  // held at the left minimum
   s.Move({299, 50});
-  EXPECT_EQ(s.Layout().first.Width(), 260);  // held at the right minimum
+  EXPECT_EQ(s.TrackerRect().left, 260 + 1 - 3);  // held at the right minimum
+  // Without live drag the panes stay until the release, whatever lays
+  // them out meanwhile; the tracker follows the mouse.
+  EXPECT_EQ(s.Layout().first.Width(), 60);
+  EXPECT_EQ(s.TrackerRect().left, 260 + 1 - 3);
+  s.SetLiveDrag(true);
+  EXPECT_EQ(s.Layout().first.Width(), 260);
+  s.SetLiveDrag(false);
   s.Cancel();
   EXPECT_FALSE(s.Dragging());
   EXPECT_EQ(s.GetSplitterPos(), 60);

@@ -2,6 +2,8 @@
 // and the ones it leaves alone.
 #include <gtest/gtest.h>
 
+#include "tests/console/ui/ShowQuietly.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -69,7 +71,7 @@ TEST(CheckGroup, StartsTickedWithItsStateAndSwitchesOnlyRegisteredControls) {
 
 TEST(CheckGroup, ClickingTheBoxSwitchesTheMembersByItself) {
   Form f;
-  f.dialog.show();
+  vvuitest::ShowQuietly(&f.dialog);
   f.group->CheckBox()->click();
   EXPECT_EQ(f.group->GetCheck(), 0);
   EXPECT_FALSE(f.inside->isEnabled());
@@ -88,6 +90,6 @@ TEST(CheckGroup, CheckBoxSitsOnTheFrameSizedByItsCaption) {
   QFontMetrics fm(named.group->font());
   EXPECT_EQ(named.group->CheckBox()->width(), fm.horizontalAdvance(QStringLiteral("音频设置")) + 25);
   // The contents start below the check box.
-  named.dialog.show();
+  vvuitest::ShowQuietly(&named.dialog);
   EXPECT_GE(named.inside->y(), named.group->CheckBox()->geometry().bottom());
 }

@@ -2,6 +2,8 @@
 // where it sits, and the pixels it paints.
 #include <gtest/gtest.h>
 
+#include "tests/console/ui/ShowQuietly.h"
+
 #include <QImage>
 #include <fstream>
 
@@ -50,7 +52,7 @@ TEST(CpuPanel, BarSitsInTheRightHalfAtFullHeight) {
   QWidget* w = vvconsole::CreateCpuNetInfoDlg(nullptr);
   auto* panel = qobject_cast<CCpuNetInfoDlg*>(w);
   ASSERT_NE(panel, nullptr);
-  panel->show();
+  vvuitest::ShowQuietly(panel);
   int barWidth = panel->Bar()->width();
   for (QSize size : {QSize(200, 52), QSize(160, 30), QSize(300, 70)}) {
     panel->resize(size);

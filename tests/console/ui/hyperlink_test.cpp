@@ -1,6 +1,8 @@
 // The hyperlink control offscreen: its text, colours, clicks and the
 // desktop opener it hands the address to.
 #include <gtest/gtest.h>
+
+#include "tests/console/ui/ShowQuietly.h"
 #include <stdlib.h>
 
 #include <QApplication>
@@ -73,7 +75,7 @@ TEST(HyperLink, ClickResultDecidesVisitedOrMessage) {
       opened = a;
       return c.result;
     });
-    parent.show();
+    vvuitest::ShowQuietly(&parent);
     Click(&link);
     EXPECT_EQ(opened, QStringLiteral("https://example.org/x"));
     EXPECT_EQ(link.GetVisited(), c.visited) << c.result;

@@ -2,6 +2,8 @@
 // thread, and closing joins the watcher.
 #include <gtest/gtest.h>
 
+#include "tests/console/ui/ShowQuietly.h"
+
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,7 +33,7 @@ TEST(LogDialog, ShowsTheTailAndFollowsTheFile) {
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("日志列表"));
   EXPECT_TRUE(dialog.View()->isReadOnly());
   EXPECT_EQ(dialog.View()->objectName(), QStringLiteral("1165"));
-  dialog.show();
+  vvuitest::ShowQuietly(&dialog);
   ASSERT_TRUE(Pump([&] { return dialog.View()->toPlainText() == QStringLiteral("第二行\n第一行"); }));
   std::ofstream(path, std::ios::app) << "第三行\n";
   ASSERT_TRUE(Pump([&] { return dialog.View()->toPlainText().startsWith(QStringLiteral("第三行\n")); }));
@@ -50,7 +52,7 @@ TEST(LogDialog, MissingLogAndDeletionWhileWatching) {
   vvtest::TempDir dir("vvlogdlg");
   {
     CLogDlg dialog(nullptr, dir.file("none.log"));
-    dialog.show();
+    vvuitest::ShowQuietly(&dialog);
     ASSERT_TRUE(Pump([&] { return dialog.Loads() > 0; }));
     EXPECT_TRUE(dialog.View()->toPlainText().isEmpty());
   }
@@ -58,7 +60,7 @@ TEST(LogDialog, MissingLogAndDeletionWhileWatching) {
   for (int i = 0; i < 5; ++i) {
     std::ofstream(dir.file("a.log")) << "x\ny\n";
     auto* dialog = new CLogDlg(nullptr, dir.file("a.log"));
-    dialog->show();
+    vvuitest::ShowQuietly(dialog);
     delete dialog;
     QApplication::processEvents();
   }
