@@ -50,6 +50,15 @@ void Click(QWidget* w, const QPoint& p) {
   QApplication::sendEvent(w, &release);
 }
 
+// The task view's painting hands image work to Qt's own thread pool, whose
+// locking the thread checker cannot see (Qt is not instrumented): under it,
+// the tests that show the task view do not run.
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_UNDER_THREAD_CHECKER() GTEST_SKIP() << "Qt's uninstrumented thread pool"
+#else
+#define SKIP_UNDER_THREAD_CHECKER() (void)0
+#endif
+
 class SourcesViewsTest : public SourcesTest {
  protected:
   void TearDown() override {
@@ -72,7 +81,7 @@ TEST_F(SourcesViewsTest, TipFollowsImageOfLiveNode) {
   int idle = AddFile("idle", "/nowhere/tip-idle.flv");
   ForgetEngineState();
   CSourceListView view;
-  view.resize(400, 400);
+  view.resize(300, 400);
   view.show();
   Process();
   QWidget* port = view.Tree()->viewport();
@@ -104,6 +113,7 @@ TEST_F(SourcesViewsTest, TipFollowsImageOfLiveNode) {
 // The node a command acts on is the selected one, however it was chosen;
 // the task view follows the tree's selection.
 TEST_F(SourcesViewsTest, KeyboardSelectionDrivesTaskView) {
+  SKIP_UNDER_THREAD_CHECKER();
   int a = AddFile("a", "/nowhere/k-a.flv");
   int b = AddFile("b", "/nowhere/k-b.flv");
   AddForward(b, LIVE_TYPE_FILE, "rtmp://127.0.0.1:1/live/kb");
@@ -111,8 +121,10 @@ TEST_F(SourcesViewsTest, KeyboardSelectionDrivesTaskView) {
   QWidget top;
   auto* tree = new CSourceListView(&top);
   auto* tasks = new CStreamStatuView(&top);
-  tree->setGeometry(0, 0, 300, 400);
-  tasks->setGeometry(300, 0, 800, 400);
+  // Windows kept under 131072 pixels: larger ones make Qt convert images
+  // on its own thread pool, which the thread checker cannot see into.
+  tree->setGeometry(0, 0, 200, 250);
+  tasks->setGeometry(200, 0, 300, 250);
   top.show();
   Process();
   tree->Tree()->setFocus();
@@ -137,11 +149,12 @@ TEST_F(SourcesViewsTest, KeyboardSelectionDrivesTaskView) {
 
 // The rows acted on are the list's selection when the command runs.
 TEST_F(SourcesViewsTest, DeleteTakesSelectionAtCommandTime) {
+  SKIP_UNDER_THREAD_CHECKER();
   int file = AddFile("f", "/nowhere/sel.flv");
   std::vector<int> ids;
   for (int i = 0; i < 3; ++i) ids.push_back(AddForward(file, LIVE_TYPE_FILE, "rtmp://127.0.0.1:1/l/" + std::to_string(i)));
   CStreamStatuView view;
-  view.resize(900, 300);
+  view.resize(480, 250);
   view.show();
   view.FillTaskList(file, LIVE_TYPE_FILE);
   Process();
@@ -167,8 +180,9 @@ TEST_F(SourcesViewsTest, DeleteTakesSelectionAtCommandTime) {
 // The title strip switches the lists; a click between its buttons does
 // nothing; a strip without buttons draws and ignores clicks.
 TEST_F(SourcesViewsTest, TitleStripSwitchesLists) {
+  SKIP_UNDER_THREAD_CHECKER();
   CStreamStatuView view;
-  view.resize(900, 300);
+  view.resize(480, 250);
   view.show();
   Process();
   CKHTitleMainDlg* strip = view.TitleStrip();
