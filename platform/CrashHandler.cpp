@@ -254,9 +254,8 @@ void InstallCrashHandler(const std::string& dumpFolder) {
   // so that the handler does not have to.
   void* warm[2];
   backtrace(warm, 2);
-  // The main thread's alternate stack lives as long as the process.
-  static ThreadSignalStack* mainStack = new ThreadSignalStack();
-  (void)mainStack;
+  // The main thread's alternate stack, kept until the process ends.
+  static ThreadSignalStack mainStack;
   struct sigaction sa;
   std::memset(&sa, 0, sizeof(sa));
   sa.sa_sigaction = OnFatalSignal;
