@@ -1,10 +1,13 @@
 // Stream output: intake, meter, status, and RTMP publishing against a real
 // nginx-rtmp server.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -117,6 +120,71 @@ Probe ProbeFile(const std::string& path) {
   if (!p.decodesClean) p.raw += dec.output;
   return p;
 }
+
+// A TCP relay on 127.0.0.1 in front of a server that can stop reading from
+// its client: the client's sends then block once the small socket buffers
+// between them are full, as with a slow link.
+class StallingRelay {
+ public:
+  explicit StallingRelay(int targetPort) : target(targetPort) {
+    listenFd = socket(AF_INET, SOCK_STREAM, 0);
+    int small = 4096;
+    setsockopt(listenFd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    bind(listenFd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    socklen_t len = sizeof(a);
+    getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    listen(listenFd, 4);
+    worker = std::thread([this] { Run(); });
+  }
+  ~StallingRelay() {
+    stop = true;
+    worker.join();
+    close(listenFd);
+  }
+  void Stall(bool on) { stalled = on; }
+  std::string Url(const std::string& stream) const {
+    return "rtmp://127.0.0.1:" + std::to_string(port) + "/live/" + stream;
+  }
+
+ private:
+  void Run() {
+    int client = -1;
+    while (!stop && client < 0) {
+      pollfd p{listenFd, POLLIN, 0};
+      if (poll(&p, 1, 50) > 0) client = accept(listenFd, nullptr, nullptr);
+    }
+    if (client < 0) return;
+    int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(target));
+    bool open = connect(server, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    char buf[4096];
+    while (!stop && open) {
+      pollfd p[2] = {{client, static_cast<short>(stalled ? 0 : POLLIN), 0}, {server, POLLIN, 0}};
+      if (poll(p, 2, 20) <= 0) continue;
+      for (int i = 0; i < 2 && open; ++i) {
+        if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        ssize_t n = recv(p[i].fd, buf, sizeof(buf), 0);
+        open = n > 0 && send(p[1 - i].fd, buf, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
+      }
+    }
+    close(server);
+    close(client);
+  }
+  int target;
+  int listenFd = -1;
+  int port = 0;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> stalled{false};
+  std::thread worker;
+};
 
 }  // namespace
 
@@ -486,15 +554,21 @@ TEST_F(StreamOutputRtmpTest, BacklogIsBoundedAndDropsToAKeyFrame) {
   TempDir logDir("vvlog");
   std::string oldLog = GetLogFileName();
   SetLogFileName(logDir.file("v.log"));
-  auto out = Publish("g");
+  StallingRelay relay(server->port());
+  auto out = std::make_unique<StreamOutput>(11, relay.Url("g"), StreamOutput::kPublish, nullptr, nullptr);
+  out->Start();
+  ASSERT_TRUE(WaitFor([&] { return out->IsConnected(); }, 30s)) << server->ErrorLog();
   std::unique_ptr<IoBuffer> vh(FromTag(*m.videoHeader));
   std::unique_ptr<IoBuffer> ah(FromTag(*m.audioHeader));
   out->SetVideoHeader(vh.get());
   out->SetAudioHeader(ah.get());
-  // 40 s of stream arrive at once, far more than a sender keeps queued.
+  // The link stalls: the sender blocks on a full socket while 40 s of stream
+  // arrive, far more than it may keep queued.
+  relay.Stall(true);
   int64_t span = 0;
   for (const FlvTag& t : m.tags) span = std::max<int64_t>(span, t.timestamp);
   int pushed = 0;
+  int queuedMost = 0;
   for (int round = 0; round < 20; ++round) {
     for (const FlvTag& t : m.tags) {
       if ((t.type != 8 && t.type != 9) || t.IsSequenceHeader()) continue;
@@ -503,15 +577,20 @@ TEST_F(StreamOutputRtmpTest, BacklogIsBoundedAndDropsToAKeyFrame) {
       out->PushPacket(p.get());
       pushed += t.type == 9;
     }
+    queuedMost = std::max(queuedMost, out->QueueSize());
   }
   // A later packet lets the newest ones leave too.
   std::unique_ptr<IoBuffer> last(MakePacket(8, 20 * (span + 40) + 100, 8, 0xAF));
   out->PushPacket(last.get());
-  ASSERT_TRUE(WaitFor([&] { return out->QueueSize() <= 1; }, 10s)) << out->QueueSize() << " connected " << out->IsConnected() << " pushed " << pushed << " delay " << out->CheckStatus()->delay;
+  relay.Stall(false);
+  ASSERT_TRUE(WaitFor([&] { return out->QueueSize() <= 1; }, 60s))
+      << out->QueueSize() << " connected " << out->IsConnected() << " pushed " << pushed << " most queued "
+      << queuedMost;
+  EXPECT_TRUE(out->IsConnected());
   out.reset();
   SetLogFileName(oldLog);
-  EXPECT_NE(ReadFileText(logDir.file("v.log")).find("dropped"), std::string::npos);
-  ASSERT_TRUE(WaitFor([&] { return !server->Recordings().empty(); }, 15s));
+  EXPECT_NE(ReadFileText(logDir.file("v.log")).find("dropped"), std::string::npos) << "most queued " << queuedMost;
+  ASSERT_TRUE(WaitFor([&] { return !server->Recordings().empty(); }, 30s));
   Probe p = ProbeFile(server->Recordings().back());
   EXPECT_LT(p.videoPackets, pushed);
   EXPECT_GT(p.videoPackets, 0);
