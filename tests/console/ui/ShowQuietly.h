@@ -1,8 +1,9 @@
 #pragma once
-// Shows a widget for a test without putting it on the screen: it gets its
-// show and resize events, but no paint pass runs. Painting hands work to Qt's
+// Shows a widget for a test without a window on the screen: it gets its
+// show and resize events and lays itself out. Tests that need no painting
+// at all leave their widget hidden (painting large areas hands work to Qt's
 // raster worker threads, whose hand-offs the thread sanitizer cannot see in
-// the uninstrumented Qt libraries; tests that look at pixels grab() instead.
+// the uninstrumented Qt libraries).
 #include <QWidget>
 
 namespace vvuitest {
