@@ -8,6 +8,8 @@ cd "$ROOT"
 
 bash scripts/setup.sh
 JOBS="$(nproc)"
+# Rebuilds in another checkout of the same tree hit the compiler cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 
 build_and_test() { # dir, cmake options...
   local dir="$1"; shift
