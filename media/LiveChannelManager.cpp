@@ -95,7 +95,13 @@ CLiveChannelManager* CLiveChannelManager::Instance() {
 }
 
 CLiveChannelManager::CLiveChannelManager() {
-  pthread_mutex_init(&changeMutex, nullptr);
+  // Recursive: the request thread holds it around a whole start, which
+  // takes it again inside StartTask.
+  pthread_mutexattr_t recursive;
+  pthread_mutexattr_init(&recursive);
+  pthread_mutexattr_settype(&recursive, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(&changeMutex, &recursive);
+  pthread_mutexattr_destroy(&recursive);
   pthread_mutex_init(&itemMutex, nullptr);
   pthread_mutex_init(&scheduleMutex, nullptr);
 }
@@ -177,7 +183,12 @@ void CLiveChannelManager::RequestThread() {
         StopTask(p.request.id, p.request.kind, 0);
         handled = true;
       } else {
-        handled = HandleStart(p.request);
+        // A start withdrawn meanwhile (RemoveRequest, then StopTask) is not
+        // run: under the change lock no StopTask falls between this check
+        // and the start, so the stop that follows a withdrawal always wins.
+        pthread_mutex_lock(&changeMutex);
+        handled = pending.IsCurrent(p.request.id, p.serial) ? HandleStart(p.request) : true;
+        pthread_mutex_unlock(&changeMutex);
       }
       if (handled) {
         // Only this request: one posted while it was handled stays pending.

@@ -48,6 +48,14 @@ void TaskRequestQueue::Done(uint32_t id, uint64_t serial) {
   delete dropped;
 }
 
+bool TaskRequestQueue::IsCurrent(uint32_t id, uint64_t serial) const {
+  pthread_mutex_lock(&mutex);
+  auto it = pending.find(id);
+  bool current = it != pending.end() && it->second.serial == serial;
+  pthread_mutex_unlock(&mutex);
+  return current;
+}
+
 std::vector<TaskRequestQueue::Pending> TaskRequestQueue::Snapshot() const {
   std::vector<Pending> out;
   pthread_mutex_lock(&mutex);

@@ -37,6 +37,8 @@ class TaskRequestQueue {
   void Remove(uint32_t id);
   // Drops the pending request of the id only if it is still the one handed out.
   void Done(uint32_t id, uint64_t serial);
+  // True while the request handed out with this serial is still pending.
+  bool IsCurrent(uint32_t id, uint64_t serial) const;
   // Copies of all pending requests, in id order.
   std::vector<Pending> Snapshot() const;
   bool Empty() const;

@@ -413,6 +413,29 @@ TEST_F(ManagerTest, StopsAlwaysReachTheOutput) {
   EXPECT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 15s));
 }
 
+// The console stops a task by withdrawing its pending start and stopping it
+// at once. Whenever the request thread has already taken the start, the
+// stop still wins: nothing runs afterwards.
+TEST_F(ManagerTest, WithdrawnStartNeverOutlivesItsStop) {
+  World& w = TheWorld();
+  TempDir out;
+  int live = AddFileSource(w.inputs[1]);
+  int task = AddRecordTask(live, out.path(), 1);
+  std::mt19937 rng(7);
+  for (int round = 0; round < 100; ++round) {
+    SCOPED_TRACE(round);
+    Post(task, TASK_RECORD, true);
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 400));
+    Manager().RemoveRequest(task);
+    Manager().StopTask(task, TASK_RECORD);
+    ASSERT_TRUE(WaitFor([] { return !Manager().HasPendingRequests(); }, 10s));
+    // Give a start that slipped through time to show itself.
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(StateOf(task, TASK_RECORD), 0);
+    EXPECT_TRUE(WaitFor([] { return Manager().SourceCount() == 0; }, 8s));
+  }
+}
+
 // An Ixo pull: the relay client gets records from which an FLV is rebuilt
 // that ffprobe reads; when the client goes away the pull stops itself.
 TEST_F(ManagerTest, PullRelaysToOneClientAndStopsWhenItLeaves) {
