@@ -229,28 +229,31 @@ void CRecordTaskDlg::OnBrowse() {
 
 // ------------------------------------------------------------ entry points
 
-DialogResult RunForwardTaskDialog(QWidget* parent, int editId, int liveId) {
-  CForwardTaskDlg dlg(parent);
+namespace {
+
+// Runs a task dialog over the live; on OK hands back the stored task's id
+// and its address.
+template <typename Dlg, typename E>
+DialogResult RunTaskDialog(QWidget* parent, int editId, int liveId, std::string E::*url) {
+  Dlg dlg(parent);
   dlg.SetLiveId(liveId);
   dlg.SetTaskId(editId);
   DialogResult result;
   if (!ExecEditorDialog(dlg, editId)) return result;
   result.ok = true;
   result.id = dlg.GetTaskId();
-  result.url = dlg.Editor().forwardUrl;
+  result.url = dlg.Editor().*url;
   return result;
 }
 
+}  // namespace
+
+DialogResult RunForwardTaskDialog(QWidget* parent, int editId, int liveId) {
+  return RunTaskDialog<CForwardTaskDlg>(parent, editId, liveId, &ForwardTaskEditor::forwardUrl);
+}
+
 DialogResult RunRecordTaskDialog(QWidget* parent, int editId, int liveId) {
-  CRecordTaskDlg dlg(parent);
-  dlg.SetLiveId(liveId);
-  dlg.SetTaskId(editId);
-  DialogResult result;
-  if (!ExecEditorDialog(dlg, editId)) return result;
-  result.ok = true;
-  result.id = dlg.GetTaskId();
-  result.url = dlg.Editor().path;
-  return result;
+  return RunTaskDialog<CRecordTaskDlg>(parent, editId, liveId, &RecordTaskEditor::path);
 }
 
 }  // namespace vvconsole
