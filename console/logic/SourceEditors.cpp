@@ -32,6 +32,33 @@ bool CheckUrlChange(IPrompt& prompt, bool editMode, const std::string& loadedUrl
   return true;
 }
 
+// Writes a device source or sub-stream row. The update rewrites the whole
+// row, so a running one keeps its state and live address; an insert hands
+// back the new id. Says so when the database refuses.
+template <typename Row>
+bool StoreRow(IPrompt& prompt, bool editMode, int& id, Row& row, bool (CDatabaseManager::*get)(Row&, int),
+              bool (CDatabaseManager::*update)(const Row&, int), bool (CDatabaseManager::*insert)(const Row&, int&)) {
+  CDatabaseManager& db = CDatabaseManager::Instance();
+  bool stored;
+  if (editMode) {
+    Row current;
+    if ((db.*get)(current, id)) {
+      row.status = current.status;
+      row.live_url = current.live_url;
+    }
+    stored = (db.*update)(row, id);
+  } else {
+    int newId = 0;
+    stored = (db.*insert)(row, newId);
+    if (stored) id = newId;
+  }
+  if (!stored) {
+    prompt.Message(kDatabaseWriteFailed);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ url sources
@@ -218,25 +245,9 @@ bool DeviceSourceEditor::Submit(IPrompt& prompt) {
     return false;
   }
   if (!CheckUrlChange(prompt, editMode, loadedUrl, row.url)) return false;
-  bool stored;
-  if (editMode) {
-    // The update rewrites the whole row: a running source keeps its state
-    // and live address.
-    DeviceSourceInfo current;
-    if (db.GetDeviceSource(current, sourceId)) {
-      row.status = current.status;
-      row.live_url = current.live_url;
-    }
-    stored = db.UpdateDeviceSource(row, sourceId);
-  } else {
-    int newId = 0;
-    stored = db.InsertDeviceSource(row, newId);
-    if (stored) sourceId = newId;
-  }
-  if (!stored) {
-    prompt.Message(kDatabaseWriteFailed);
+  if (!StoreRow(prompt, editMode, sourceId, row, &CDatabaseManager::GetDeviceSource,
+                &CDatabaseManager::UpdateDeviceSource, &CDatabaseManager::InsertDeviceSource))
     return false;
-  }
   url = row.url;
   return true;
 }
@@ -304,24 +315,6 @@ bool SubStreamEditor::Submit(IPrompt& prompt) {
     return false;
   }
   SubStreamInfo row = BuildRow();
-  CDatabaseManager& db = CDatabaseManager::Instance();
-  bool stored;
-  if (editMode) {
-    // A running sub-stream keeps its state and live address.
-    SubStreamInfo current;
-    if (db.GetSubStream(current, subStreamId)) {
-      row.status = current.status;
-      row.live_url = current.live_url;
-    }
-    stored = db.UpdateSubStream(row, subStreamId);
-  } else {
-    int newId = 0;
-    stored = db.InsertSubStream(row, newId);
-    if (stored) subStreamId = newId;
-  }
-  if (!stored) {
-    prompt.Message(kDatabaseWriteFailed);
-    return false;
-  }
-  return true;
+  return StoreRow(prompt, editMode, subStreamId, row, &CDatabaseManager::GetSubStream,
+                  &CDatabaseManager::UpdateSubStream, &CDatabaseManager::InsertSubStream);
 }

@@ -2,13 +2,17 @@
 // Small builders the console's dialogs share: controls named by their
 // control id, combo boxes filled from a choice, and the OK/Cancel row.
 #include <QComboBox>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "console/logic/FormChecks.h"
+#include "console/logic/Prompt.h"
 
 namespace vvconsole {
 
@@ -39,5 +43,58 @@ inline void FillCombo(QComboBox* combo, const vvforms::Choice& choice) {
 
 // "确定" (control 1) and "取消" (control 2) wired to accept and reject.
 QDialogButtonBox* MakeOkCancel(QDialog* dialog);
+
+// The frame of a dialog over an editor: messages go to the given prompt (a
+// message box prompt of its own when none is given); the editor is loaded
+// once, before the first show; OK moves the controls into the editor and
+// closes only when the editor stores.
+class CEditorDlgBase : public QDialog {
+  Q_OBJECT
+
+ public:
+  ~CEditorDlgBase() override;
+  void SetEditMode(bool edit) { editMode_ = edit; }
+  // Loads the row and shows the values; runs once, before the first show.
+  void InitDialog();
+
+ public slots:
+  void accept() override;
+
+ protected:
+  CEditorDlgBase(QWidget* parent, IPrompt* prompt);
+  void showEvent(QShowEvent* event) override;
+  IPrompt& Prompt() { return *prompt_; }
+  // Loads the editor and shows its values.
+  virtual void LoadEditor() = 0;
+  // Moves what the controls show into the editor.
+  virtual void ToEditor() = 0;
+  // Checks and stores the editor; true when stored.
+  virtual bool SubmitEditor() = 0;
+
+  bool editMode_ = false;
+
+ private:
+  std::unique_ptr<IPrompt> ownPrompt_;
+  IPrompt* prompt_;
+  bool initialised_ = false;
+};
+
+template <typename E>
+class CEditorDlg : public CEditorDlgBase {
+ public:
+  E& Editor() { return editor_; }
+
+ protected:
+  template <typename... Args>
+  CEditorDlg(QWidget* parent, IPrompt* prompt, Args&&... editorArgs)
+      : CEditorDlgBase(parent, prompt), editor_(std::forward<Args>(editorArgs)...) {}
+  bool SubmitEditor() override { return editor_.Submit(Prompt()); }
+
+  E editor_;
+};
+
+// Sets the edit mode from the row id (0 creates) and runs the dialog; true
+// on OK.
+bool ExecEditorDialog(CEditorDlgBase& dlg, int editId);
 
 }  // namespace vvconsole

@@ -13,17 +13,10 @@
 #include "console/ui/CheckGroup.h"
 #include "console/ui/ConsoleWindows.h"
 #include "console/ui/DialogParts.h"
-#include "console/ui/MessageBox.h"
 
 namespace vvconsole {
 
 namespace {
-
-IPrompt* PromptOr(IPrompt* given, QWidget* owner, std::unique_ptr<IPrompt>& own) {
-  if (given) return given;
-  own = std::make_unique<MessageBoxPrompt>(owner);
-  return own.get();
-}
 
 QLabel* Label(QWidget* parent, const char* text) { return new QLabel(QString::fromUtf8(text), parent); }
 
@@ -40,8 +33,7 @@ QHBoxLayout* WithUnit(QWidget* control, QWidget* parent, const char* unit) {
 // ------------------------------------------------------------ device source
 
 CCreateDeviceDlg::CCreateDeviceDlg(QWidget* parent, IPrompt* prompt, CaptureDeviceSources sources)
-    : QDialog(parent), editor_(sources) {
-  prompt_ = PromptOr(prompt, this, ownPrompt_);
+    : CSourceDlg(parent, prompt, sources) {
   setObjectName(QStringLiteral("164"));
   setWindowTitle(QStringLiteral("创建通用设备"));
   alias_ = Named(new QLineEdit(this), 1105);
@@ -116,16 +108,9 @@ CCreateDeviceDlg::CCreateDeviceDlg(QWidget* parent, IPrompt* prompt, CaptureDevi
 
 CCreateDeviceDlg::~CCreateDeviceDlg() = default;
 
-void CCreateDeviceDlg::InitDialog() {
-  if (initialised_) return;
-  initialised_ = true;
+void CCreateDeviceDlg::LoadEditor() {
   editor_.Load(editMode_, sourceId_);
   FromEditor();
-}
-
-void CCreateDeviceDlg::showEvent(QShowEvent* event) {
-  InitDialog();
-  QDialog::showEvent(event);
 }
 
 void CCreateDeviceDlg::FromEditor() {
@@ -163,16 +148,10 @@ void CCreateDeviceDlg::ToEditor() {
   editor_.channels = stereo_->isChecked() ? 1 : 0;
 }
 
-void CCreateDeviceDlg::accept() {
-  ToEditor();
-  if (editor_.Submit(*prompt_)) QDialog::accept();
-}
-
 // --------------------------------------------------- network and file source
 
 CUrlSourceDlg::CUrlSourceDlg(LiveSourceType type, QWidget* parent, IPrompt* prompt)
-    : QDialog(parent), editor_(type) {
-  prompt_ = PromptOr(prompt, this, ownPrompt_);
+    : CSourceDlg(parent, prompt, type) {
   bool net = type == LIVE_TYPE_NET;
   setObjectName(net ? QStringLiteral("196") : QStringLiteral("110"));
   setWindowTitle(net ? QStringLiteral("请输入网络URL") : QStringLiteral("文件源"));
@@ -209,17 +188,10 @@ CUrlSourceDlg::CUrlSourceDlg(LiveSourceType type, QWidget* parent, IPrompt* prom
 
 CUrlSourceDlg::~CUrlSourceDlg() = default;
 
-void CUrlSourceDlg::InitDialog() {
-  if (initialised_) return;
-  initialised_ = true;
+void CUrlSourceDlg::LoadEditor() {
   editor_.Load(editMode_, sourceId_);
   alias_->setText(Q(editor_.alias));
   url_->setText(Q(editor_.url));
-}
-
-void CUrlSourceDlg::showEvent(QShowEvent* event) {
-  InitDialog();
-  QDialog::showEvent(event);
 }
 
 void CUrlSourceDlg::OnBrowse() {
@@ -227,16 +199,14 @@ void CUrlSourceDlg::OnBrowse() {
   if (!file.isEmpty()) url_->setText(file);
 }
 
-void CUrlSourceDlg::accept() {
+void CUrlSourceDlg::ToEditor() {
   editor_.alias = S(alias_->text());
   editor_.url = S(url_->text());
-  if (editor_.Submit(*prompt_)) QDialog::accept();
 }
 
 // --------------------------------------------------------------- sub-stream
 
-SubStreamDlg::SubStreamDlg(QWidget* parent, IPrompt* prompt) : QDialog(parent) {
-  prompt_ = PromptOr(prompt, this, ownPrompt_);
+SubStreamDlg::SubStreamDlg(QWidget* parent, IPrompt* prompt) : CEditorDlg(parent, prompt) {
   setObjectName(QStringLiteral("109"));
   setWindowTitle(QStringLiteral("子码流"));
   alias_ = Named(new QLineEdit(this), 1105);
@@ -298,16 +268,9 @@ SubStreamDlg::SubStreamDlg(QWidget* parent, IPrompt* prompt) : QDialog(parent) {
 
 SubStreamDlg::~SubStreamDlg() = default;
 
-void SubStreamDlg::InitDialog() {
-  if (initialised_) return;
-  initialised_ = true;
+void SubStreamDlg::LoadEditor() {
   editor_.Load(editMode_, id_, sourceUrl_);
   FromEditor();
-}
-
-void SubStreamDlg::showEvent(QShowEvent* event) {
-  InitDialog();
-  QDialog::showEvent(event);
 }
 
 void SubStreamDlg::FromEditor() {
@@ -343,19 +306,13 @@ void SubStreamDlg::ToEditor() {
   editor_.channels = stereo_->isChecked() ? 1 : 0;
 }
 
-void SubStreamDlg::accept() {
-  ToEditor();
-  if (editor_.Submit(*prompt_)) QDialog::accept();
-}
-
 // ------------------------------------------------------------ entry points
 
 DialogResult RunDeviceSourceDialog(QWidget* parent, int editId) {
   CCreateDeviceDlg dlg(parent);
-  dlg.SetEditMode(editId != 0);
   dlg.SetSourceId(editId);
   DialogResult result;
-  if (dlg.exec() != QDialog::Accepted) return result;
+  if (!ExecEditorDialog(dlg, editId)) return result;
   const DeviceSourceEditor& e = dlg.Editor();
   result = {true, e.sourceId, e.alias, e.url};
   if (editId == 0)
@@ -364,10 +321,9 @@ DialogResult RunDeviceSourceDialog(QWidget* parent, int editId) {
 }
 
 static DialogResult RunUrlSourceDialog(CUrlSourceDlg& dlg, int editId) {
-  dlg.SetEditMode(editId != 0);
   dlg.SetSourceId(editId);
   DialogResult result;
-  if (dlg.exec() != QDialog::Accepted) return result;
+  if (!ExecEditorDialog(dlg, editId)) return result;
   const UrlSourceEditor& e = dlg.Editor();
   result = {true, e.sourceId, e.alias, e.url};
   if (editId == 0) {
@@ -394,11 +350,9 @@ DialogResult RunFileSourceDialog(QWidget* parent, int editId) {
 
 DialogResult RunSubStreamDialog(QWidget* parent, int editId, const std::string& sourceUrl) {
   SubStreamDlg dlg(parent);
-  dlg.SetEditMode(editId != 0);
   dlg.SetSubStreamId(editId);
   dlg.SetSourceUrl(sourceUrl);
-  DialogResult result;
-  if (dlg.exec() != QDialog::Accepted) return result;
+  if (!ExecEditorDialog(dlg, editId)) return {};
   const SubStreamEditor& e = dlg.Editor();
   return {true, e.subStreamId, e.alias, e.sourceUrl};
 }

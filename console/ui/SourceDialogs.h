@@ -1,11 +1,10 @@
 #pragma once
 // The source and sub-stream dialogs over their editors: capture devices,
 // network addresses, media files and sub-streams.
-#include <QDialog>
-#include <memory>
+#include <string>
 
-#include "console/logic/Prompt.h"
 #include "console/logic/SourceEditors.h"
+#include "console/ui/DialogParts.h"
 
 class QComboBox;
 class QLineEdit;
@@ -17,7 +16,19 @@ namespace vvconsole {
 
 class CCheckGroup;
 
-class CCreateDeviceDlg : public QDialog {
+// A source dialog: the source row it edits.
+template <typename E>
+class CSourceDlg : public CEditorDlg<E> {
+ public:
+  void SetSourceId(int id) { sourceId_ = id; }
+
+ protected:
+  using CEditorDlg<E>::CEditorDlg;
+
+  int sourceId_ = 0;
+};
+
+class CCreateDeviceDlg : public CSourceDlg<DeviceSourceEditor> {
   Q_OBJECT
 
  public:
@@ -25,27 +36,12 @@ class CCreateDeviceDlg : public QDialog {
   explicit CCreateDeviceDlg(QWidget* parent = nullptr, IPrompt* prompt = nullptr,
                             CaptureDeviceSources sources = CaptureDeviceSources::System());
   ~CCreateDeviceDlg() override;
-  void SetEditMode(bool edit) { editMode_ = edit; }
-  void SetSourceId(int id) { sourceId_ = id; }
-  void InitDialog();
-  DeviceSourceEditor& Editor() { return editor_; }
-
- public slots:
-  void accept() override;
-
- protected:
-  void showEvent(QShowEvent* event) override;
 
  private:
-  void ToEditor();
+  void LoadEditor() override;
+  void ToEditor() override;
   void FromEditor();
 
-  std::unique_ptr<IPrompt> ownPrompt_;
-  IPrompt* prompt_;
-  DeviceSourceEditor editor_;
-  bool editMode_ = false;
-  int sourceId_ = 0;
-  bool initialised_ = false;
   QLineEdit* alias_;
   CCheckGroup* videoGroup_;
   QComboBox* videoDevice_;
@@ -64,30 +60,18 @@ class CCreateDeviceDlg : public QDialog {
 };
 
 // The network (net true) and the file source dialog.
-class CUrlSourceDlg : public QDialog {
+class CUrlSourceDlg : public CSourceDlg<UrlSourceEditor> {
   Q_OBJECT
 
  public:
   CUrlSourceDlg(LiveSourceType type, QWidget* parent, IPrompt* prompt);
   ~CUrlSourceDlg() override;
-  void SetEditMode(bool edit) { editMode_ = edit; }
-  void SetSourceId(int id) { sourceId_ = id; }
-  void InitDialog();
-  UrlSourceEditor& Editor() { return editor_; }
-
- public slots:
-  void accept() override;
 
  protected:
-  void showEvent(QShowEvent* event) override;
+  void LoadEditor() override;
+  void ToEditor() override;
   void OnBrowse();
 
-  std::unique_ptr<IPrompt> ownPrompt_;
-  IPrompt* prompt_;
-  UrlSourceEditor editor_;
-  bool editMode_ = false;
-  int sourceId_ = 0;
-  bool initialised_ = false;
   QLineEdit* alias_;
   QLineEdit* url_;
 };
@@ -106,36 +90,23 @@ class CCreateFileDlg : public CUrlSourceDlg {
       : CUrlSourceDlg(LIVE_TYPE_FILE, parent, prompt) {}
 };
 
-class SubStreamDlg : public QDialog {
+class SubStreamDlg : public CEditorDlg<SubStreamEditor> {
   Q_OBJECT
 
  public:
   explicit SubStreamDlg(QWidget* parent = nullptr, IPrompt* prompt = nullptr);
   ~SubStreamDlg() override;
-  void SetEditMode(bool edit) { editMode_ = edit; }
   void SetSubStreamId(int id) { id_ = id; }
   void SetSourceUrl(const std::string& url) { sourceUrl_ = url; }
   int GetSubStreamId() const { return editor_.subStreamId; }
-  void InitDialog();
-  SubStreamEditor& Editor() { return editor_; }
-
- public slots:
-  void accept() override;
-
- protected:
-  void showEvent(QShowEvent* event) override;
 
  private:
-  void ToEditor();
+  void LoadEditor() override;
+  void ToEditor() override;
   void FromEditor();
 
-  std::unique_ptr<IPrompt> ownPrompt_;
-  IPrompt* prompt_;
-  SubStreamEditor editor_;
-  bool editMode_ = false;
   int id_ = 0;
   std::string sourceUrl_;
-  bool initialised_ = false;
   QLineEdit* alias_;
   CCheckGroup* videoGroup_;
   QComboBox* videoCodec_;

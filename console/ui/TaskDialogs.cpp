@@ -13,26 +13,14 @@
 
 #include "console/ui/ConsoleWindows.h"
 #include "console/ui/DialogParts.h"
-#include "console/ui/MessageBox.h"
 #include "core/DatabaseManager.h"
 #include "core/Paths.h"
 
 namespace vvconsole {
 
-namespace {
-
-IPrompt* PromptOr(IPrompt* given, QWidget* owner, std::unique_ptr<IPrompt>& own) {
-  if (given) return given;
-  own = std::make_unique<MessageBoxPrompt>(owner);
-  return own.get();
-}
-
-}  // namespace
-
 // ------------------------------------------------------------- forward task
 
-CForwardTaskDlg::CForwardTaskDlg(QWidget* parent, IPrompt* prompt) : QDialog(parent) {
-  prompt_ = PromptOr(prompt, this, ownPrompt_);
+CForwardTaskDlg::CForwardTaskDlg(QWidget* parent, IPrompt* prompt) : CTaskDlg(parent, prompt) {
   setObjectName(QStringLiteral("204"));
   setWindowTitle(QStringLiteral("编辑转发任务"));
   auto* grid = new QGridLayout;
@@ -78,16 +66,9 @@ CForwardTaskDlg::CForwardTaskDlg(QWidget* parent, IPrompt* prompt) : QDialog(par
 
 CForwardTaskDlg::~CForwardTaskDlg() = default;
 
-void CForwardTaskDlg::InitDialog() {
-  if (initialised_) return;
-  initialised_ = true;
+void CForwardTaskDlg::LoadEditor() {
   editor_.Load(editMode_, liveId_, taskId_);
   FromEditor();
-}
-
-void CForwardTaskDlg::showEvent(QShowEvent* event) {
-  InitDialog();
-  QDialog::showEvent(event);
 }
 
 void CForwardTaskDlg::ToEditor() {
@@ -120,15 +101,9 @@ void CForwardTaskDlg::UpdateEnabled() {
   slice_->setEnabled(shown.SliceEditEnabled());
 }
 
-void CForwardTaskDlg::accept() {
-  ToEditor();
-  if (editor_.Submit(*prompt_)) QDialog::accept();
-}
-
 // -------------------------------------------------------------- record task
 
-CRecordTaskDlg::CRecordTaskDlg(QWidget* parent, IPrompt* prompt) : QDialog(parent) {
-  prompt_ = PromptOr(prompt, this, ownPrompt_);
+CRecordTaskDlg::CRecordTaskDlg(QWidget* parent, IPrompt* prompt) : CTaskDlg(parent, prompt) {
   setObjectName(QStringLiteral("206"));
   setWindowTitle(QStringLiteral("编辑录像任务"));
 
@@ -203,16 +178,9 @@ CRecordTaskDlg::CRecordTaskDlg(QWidget* parent, IPrompt* prompt) : QDialog(paren
 
 CRecordTaskDlg::~CRecordTaskDlg() = default;
 
-void CRecordTaskDlg::InitDialog() {
-  if (initialised_) return;
-  initialised_ = true;
+void CRecordTaskDlg::LoadEditor() {
   editor_.Load(editMode_, liveId_, taskId_, GetConfigPath());
   FromEditor();
-}
-
-void CRecordTaskDlg::showEvent(QShowEvent* event) {
-  InitDialog();
-  QDialog::showEvent(event);
 }
 
 void CRecordTaskDlg::ToEditor() {
@@ -259,37 +227,33 @@ void CRecordTaskDlg::OnBrowse() {
   FromEditor();
 }
 
-void CRecordTaskDlg::accept() {
-  ToEditor();
-  if (editor_.Submit(*prompt_)) QDialog::accept();
-}
-
 // ------------------------------------------------------------ entry points
 
-DialogResult RunForwardTaskDialog(QWidget* parent, int editId, int liveId) {
-  CForwardTaskDlg dlg(parent);
+namespace {
+
+// Runs a task dialog over the live; on OK hands back the stored task's id
+// and its address.
+template <typename Dlg, typename E>
+DialogResult RunTaskDialog(QWidget* parent, int editId, int liveId, std::string E::*url) {
+  Dlg dlg(parent);
   dlg.SetLiveId(liveId);
   dlg.SetTaskId(editId);
-  dlg.SetEditMode(editId != 0);
   DialogResult result;
-  if (dlg.exec() != QDialog::Accepted) return result;
+  if (!ExecEditorDialog(dlg, editId)) return result;
   result.ok = true;
   result.id = dlg.GetTaskId();
-  result.url = dlg.Editor().forwardUrl;
+  result.url = dlg.Editor().*url;
   return result;
+}
+
+}  // namespace
+
+DialogResult RunForwardTaskDialog(QWidget* parent, int editId, int liveId) {
+  return RunTaskDialog<CForwardTaskDlg>(parent, editId, liveId, &ForwardTaskEditor::forwardUrl);
 }
 
 DialogResult RunRecordTaskDialog(QWidget* parent, int editId, int liveId) {
-  CRecordTaskDlg dlg(parent);
-  dlg.SetLiveId(liveId);
-  dlg.SetTaskId(editId);
-  dlg.SetEditMode(editId != 0);
-  DialogResult result;
-  if (dlg.exec() != QDialog::Accepted) return result;
-  result.ok = true;
-  result.id = dlg.GetTaskId();
-  result.url = dlg.Editor().path;
-  return result;
+  return RunTaskDialog<CRecordTaskDlg>(parent, editId, liveId, &RecordTaskEditor::path);
 }
 
 }  // namespace vvconsole

@@ -193,19 +193,15 @@ void CBitWnd::leaveEvent(QEvent* e) {
 
 void CBitWnd::mousePressEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return QWidget::mousePressEvent(e);
-  const bool notify = state_.OnPress();
-  update();
-  if (notify) {
-    QPointer<CBitWnd> alive(this);
-    emit command(id_, this);
-    if (!alive) return;  // the command closed the button's window
-  }
-  Forward(e);
+  AfterClick(state_.OnPress(), e);
 }
 
 void CBitWnd::mouseReleaseEvent(QMouseEvent* e) {
   if (e->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(e);
-  const bool notify = state_.OnRelease();
+  AfterClick(state_.OnRelease(), e);
+}
+
+void CBitWnd::AfterClick(bool notify, QMouseEvent* e) {
   update();
   if (notify) {
     QPointer<CBitWnd> alive(this);

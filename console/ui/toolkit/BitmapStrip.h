@@ -114,6 +114,9 @@ class CBitWnd : public QWidget {
  private:
   void UseStrip(CBitmapStrip* strip);
   void Forward(QMouseEvent* e);
+  // Repaints after a press or release, sends the command when notify is
+  // set, then forwards the event unless the command closed the window.
+  void AfterClick(bool notify, QMouseEvent* e);
 
   int id_;
   BitButtonState state_;
