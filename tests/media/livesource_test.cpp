@@ -725,7 +725,7 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
     // it is written).
     if (!live) {
       for (size_t i = 0; i < 2; ++i) {
-        if (kSanitized && items[i].settings) continue;
+        if (items[i].settings) continue;  // see the picture count below
         vvtest::WaitFor(
             [&] {
               std::vector<std::string> rec = recordingsOf(items[i].stream);
@@ -765,9 +765,11 @@ TEST(LiveSourceTest, ReachesNginxThroughAChannel) {
       EXPECT_EQ(a.info, it.audio);
       EXPECT_TRUE(v.monotonic);
       EXPECT_TRUE(a.monotonic);
-      // Under the sanitizers the transcoding channel runs far behind real
-      // time and is still busy with the file when its output is taken away.
-      if (!live && !(kSanitized && it.settings)) {
+      // The transcoded item's first recording ends short: the sub-stream's
+      // encoder still holds the last pictures of the file's run (its look-ahead)
+      // when the run's end makes the output publish anew, so they go into the
+      // next run's recording. Only the passed-through item keeps the whole run.
+      if (!live && !it.settings) {
         EXPECT_GE(v.packets, 65) << "pictures of the file";
         EXPECT_LE(v.packets, 75) << "pictures of the file";
         EXPECT_NEAR(v.end - v.first, a.end - a.first, 0.25) << "audio and video durations";
