@@ -51,13 +51,22 @@ class EditorTest : public testing::Test {
       rs.Close();
     }
     CDatabaseManager::Instance().SetDatabase(nullptr);
-    db_.Close();
+    // The manager's schedule thread may still be inside a statement on this
+    // connection: it stays open for the rest of the process.
   }
   // SQL straight into the database (setting up rows, breaking tables).
   void Sql(const std::string& statement) { ASSERT_TRUE(db_.Execute(statement)) << statement; }
 
-  CADODataBase db_;
+  CADODataBase& db_ = *KeptDatabase();
   std::unique_ptr<TempDir> dir_;
+
+ private:
+  // One connection per test, never freed: engine threads outlive the test.
+  static CADODataBase* KeptDatabase() {
+    static std::vector<CADODataBase*> kept;
+    kept.push_back(new CADODataBase);
+    return kept.back();
+  }
   std::string file_;
 };
 
