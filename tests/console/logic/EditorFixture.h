@@ -63,9 +63,9 @@ class EditorTest : public testing::Test {
  private:
   // One connection per test, never freed: engine threads outlive the test.
   static CADODataBase* KeptDatabase() {
-    static std::vector<CADODataBase*> kept;
-    kept.push_back(new CADODataBase);
-    return kept.back();
+    static auto* kept = new std::vector<CADODataBase*>;  // never destroyed either
+    kept->push_back(new CADODataBase);
+    return kept->back();
   }
   std::string file_;
 };
