@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,7 +53,36 @@ std::string ShellQuote(const std::string& s) {
   return out + "'";
 }
 
+namespace {
+
+bool CanBind(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
 int FreePort() {
+  // The ports come from below the kernel's ephemeral range (32768 and up by
+  // default). A port the kernel picked for bind(0) goes back into the pool
+  // that outgoing connections draw from, and one of those (ffmpeg's, a
+  // test's own client) could take it before the caller binds it. Here only
+  // another FreePort could, and the processes of a parallel run start at
+  // different places of the range and move on from there.
+  constexpr int kLow = 3100, kCount = 3900;  // 3100-6999: no fixed test port
+  static std::atomic<unsigned> next{static_cast<unsigned>(getpid()) * 389u +
+                                    static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+  for (int i = 0; i < kCount; ++i) {
+    int port = kLow + static_cast<int>(next++ % kCount);
+    if (CanBind(port)) return port;
+  }
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
