@@ -91,7 +91,17 @@ bool RtmpSession::SetupURL(const std::string& url) {
   free(urlCopy);
   urlCopy = strdup(url.c_str());
   if (!urlCopy) return false;
-  return RTMP_SetupURL(rtmp, urlCopy) != 0;
+  if (!RTMP_SetupURL(rtmp, urlCopy)) return false;
+  // The library frees the stream name it parsed when a failed write closes
+  // the session, yet goes on to send that name in the rest of its answer
+  // to the server's connect reply. It sends our own copy instead, which
+  // lives as long as the session.
+  AVal& name = rtmp->Link.playpath;
+  if (name.av_val && name.av_len > 0) {
+    streamName.assign(name.av_val, static_cast<size_t>(name.av_len));
+    name.av_val = &streamName[0];
+  }
+  return true;
 }
 
 void RtmpSession::EnableWrite() { RTMP_EnableWrite(rtmp); }

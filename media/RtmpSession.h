@@ -63,6 +63,7 @@ class RtmpSession {
 
   RTMP* rtmp = nullptr;
   char* urlCopy = nullptr;  // the library keeps pointers into it
+  std::string streamName;   // the stream name the library sends (see SetupURL)
   std::atomic<int> socketFd{-1};
   std::atomic<bool> aborted{false};
 };

@@ -1,6 +1,9 @@
 // RTMP client sessions over the stock librtmp, against nginx-rtmp.
 #include <gtest/gtest.h>
 #include <librtmp/log.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
 #include <thread>
@@ -77,4 +80,77 @@ TEST(RtmpSessionTest, PublishesOnFreshSessionsAndRoutesLibraryLog) {
   SetLogFileName(oldLog);
   EXPECT_NE(ReadFileText(logFile).find("librtmp: WriteN, RTMP send error"), std::string::npos)
       << ReadFileText(logFile);
+}
+
+namespace {
+
+bool ReadExactly(int fd, char* buf, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = recv(fd, buf + got, n - got, 0);
+    if (r <= 0) return false;
+    got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// An RTMP server that takes the handshake and the connect command, answers
+// it with _result and resets the connection at once: the client's next
+// write (releaseStream) fails inside the library's own reply handling.
+void AnswerConnectThenReset(int listener) {
+  int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  timeval tv{2, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  std::vector<char> c1(1537);  // C0 and C1
+  if (!ReadExactly(fd, c1.data(), c1.size())) {
+    close(fd);
+    return;
+  }
+  std::string reply(1, '\x03');
+  reply.append(1536, '\0');                // S1
+  reply.append(c1.data() + 1, 1536);       // S2 echoes C1
+  send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+  std::vector<char> c2(1536);
+  ReadExactly(fd, c2.data(), c2.size());
+  // The connect command: read until the client falls silent.
+  tv = {0, 300000};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  char scratch[4096];
+  while (recv(fd, scratch, sizeof scratch, 0) > 0) {
+  }
+  const char body[] = "\x02\x00\x07_result\x00\x3F\xF0\x00\x00\x00\x00\x00\x00\x05\x05";
+  const size_t bodySize = sizeof body - 1;
+  std::string message = {'\x03', 0, 0, 0, 0, 0, static_cast<char>(bodySize), '\x14', 0, 0, 0, 0};
+  message.append(body, bodySize);
+  send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+  linger l{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  close(fd);
+}
+
+}  // namespace
+
+// A peer that drops the connection between the connect reply and the
+// publish: the session fails cleanly, and it never reads the stream name
+// the library freed when the failed write closed it.
+TEST(RtmpSessionTest, PeerThatResetsDuringThePublishRequestsFailsCleanly) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  socklen_t len = sizeof a;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  RtmpSession s;
+  ASSERT_TRUE(s.SetupURL("rtmp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/live/stream-name"));
+  s.EnableWrite();
+  std::thread server(AnswerConnectThenReset, listener);
+  bool connected = s.Connect(3000, 3000);
+  EXPECT_TRUE(connected);
+  EXPECT_FALSE(connected && s.ConnectStream());
+  server.join();
+  close(listener);
 }
