@@ -68,7 +68,15 @@ void CLiveChannelManager::ScheduleThread() {
   for (LiveSourceType type : {LIVE_TYPE_DEVICE, LIVE_TYPE_NET, LIVE_TYPE_FILE, LIVE_TYPE_SUBSTREAM}) {
     std::deque<RecordTaskInfo*> tasks;
     db.GetScheduledRecordTasks(tasks, type);
-    for (RecordTaskInfo* task : tasks) AddSchedule(static_cast<uint32_t>(task->id), task);
+    // An entry the console added or changed since this thread started is
+    // newer than the rows just read: a task stopped by hand meanwhile would
+    // otherwise become scheduled again.
+    for (RecordTaskInfo* task : tasks) {
+      pthread_mutex_lock(&scheduleMutex);
+      bool known = !schedule.emplace(static_cast<uint32_t>(task->id), task).second;
+      pthread_mutex_unlock(&scheduleMutex);
+      if (known) delete task;
+    }
   }
   while (!stopFlag) {
     RunSchedulePass(RecordClock::Now());
