@@ -120,10 +120,7 @@ class RealEngineTest : public ::testing::Test {
 
   static bool IsBound(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in a = vvtest::LoopbackAddress(port);
     bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 && errno == EADDRINUSE;
     close(fd);
     return taken;

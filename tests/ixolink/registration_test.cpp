@@ -43,17 +43,6 @@ Registration ParseRegister(const std::string& data) {
   return r;
 }
 
-bool CanConnect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-  close(fd);
-  return ok;
-}
-
 // Fast timings so a whole registration cycle takes a fraction of a second.
 IxoLinkOptions FastOptions(const std::string& ini) {
   IxoLinkOptions o;
@@ -149,7 +138,9 @@ TEST(IxoRegistration, BothEnginesRegisterAndPing) {
     EXPECT_LT(transferPort, 3000);
     EXPECT_EQ(pull[0].reg.data, "{\"protocol\":\"PullStream\",\"commandPort\":" + std::to_string(pullPort) + "}");
     EXPECT_EQ(transfer[0].reg.data, "{\"protocol\":\"transfer\",\"commandPort\":" + std::to_string(transferPort) + "}");
-    EXPECT_TRUE(vvtest::WaitFor([&] { return CanConnect(pullPort) && CanConnect(transferPort); }, seconds(10)));
+    EXPECT_TRUE(vvtest::WaitFor(
+        [&] { return vvtest::CanConnectLoopback(pullPort) && vvtest::CanConnectLoopback(transferPort); },
+        seconds(10)));
     std::set<std::string> ids;
     for (auto* round : {&pull[0], &transfer[0]}) {
       EXPECT_EQ(round->reg.key, key);
@@ -203,7 +194,7 @@ TEST(IxoRegistration, ServerRestartRegistersTheRunningListenerAgain) {
     int oldPort = ParseRegister(rounds[0].reg.data).commandPort;
     int newPort = ParseRegister(rounds[1].reg.data).commandPort;
     EXPECT_EQ(oldPort, newPort) << protocol;
-    EXPECT_TRUE(CanConnect(newPort));
+    EXPECT_TRUE(vvtest::CanConnectLoopback(newPort));
     for (auto& p : rounds[1].pings) EXPECT_EQ(p.data, rounds[1].pings[0].data);
     newIds.insert(rounds[1].pings[0].data);
   }
@@ -250,7 +241,7 @@ TEST(IxoRegistration, RepeatedOutagesKeepOneListenerPerEngine) {
     std::set<int> ports;
     for (auto& round : Rounds(server, protocol)) ports.insert(ParseRegister(round.reg.data).commandPort);
     EXPECT_EQ(ports.size(), 1u) << protocol;
-    EXPECT_TRUE(CanConnect(*ports.begin())) << protocol;
+    EXPECT_TRUE(vvtest::CanConnectLoopback(*ports.begin())) << protocol;
   }
   link.Stop();
 }
@@ -407,7 +398,7 @@ TEST(IxoRegistration, AnnouncedPortsServeTheServer) {
   EXPECT_NE(starts[0].row.listenPort, pullPort);
   EXPECT_NE(starts[0].row.listenPort, transferPort);
   EXPECT_EQ(IxoServerDouble::Command(pullPort, "StopPull", std::to_string(starts[0].id)), "ok");
-  EXPECT_TRUE(CanConnect(transferPort));
+  EXPECT_TRUE(vvtest::CanConnectLoopback(transferPort));
   EXPECT_TRUE(vvtest::WaitFor([&] { return engine.Sessions().size() == 1; }, seconds(10)));
   EXPECT_EQ(engine.DeleteAllCalls(), 1);
   link.Stop();

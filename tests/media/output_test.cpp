@@ -286,15 +286,9 @@ TEST(StreamOutputTest, StartPicksThePumpOrTheSliceThreads) {
 TEST(StreamOutputTest, StopEndsAHandshakeThatNeverAnswers) {
   // A listener that never accepts: the kernel completes TCP, the RTMP
   // handshake then waits for an answer that never comes.
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(fd, 4), 0);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  int port = ntohs(a.sin_port);
+  int port = 0;
+  int fd = ListenLoopback(&port);
+  ASSERT_GE(fd, 0);
   auto out = std::make_unique<StreamOutput>(3, "rtmp://127.0.0.1:" + std::to_string(port) + "/live/s",
                                             StreamOutput::kPublish, nullptr, nullptr);
   out->Start();

@@ -135,17 +135,11 @@ void AnswerConnectThenReset(int listener) {
 // publish: the session fails cleanly, and it never reads the stream name
 // the library freed when the failed write closed it.
 TEST(RtmpSessionTest, PeerThatResetsDuringThePublishRequestsFailsCleanly) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int port = 0;
+  int listener = ListenLoopback(&port, 1);
   ASSERT_GE(listener, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  socklen_t len = sizeof a;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
   RtmpSession s;
-  ASSERT_TRUE(s.SetupURL("rtmp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/live/stream-name"));
+  ASSERT_TRUE(s.SetupURL("rtmp://127.0.0.1:" + std::to_string(port) + "/live/stream-name"));
   s.EnableWrite();
   std::thread server(AnswerConnectThenReset, listener);
   bool connected = s.Connect(3000, 3000);

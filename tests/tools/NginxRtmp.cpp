@@ -27,18 +27,6 @@ bool FileExists(const std::string& p) {
   return stat(p.c_str(), &st) == 0;
 }
 
-bool CanConnect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
 }  // namespace
 
 std::string NginxRtmpModulePath() {
@@ -133,7 +121,7 @@ bool NginxRtmp::StartOnce() {
         // Our nginx writes its pid file only once it holds its listening
         // socket: a connection alone may reach another server that took
         // the port first (nginx then keeps retrying the bind for a while).
-        return OwnsPidFile() && CanConnect(port_);
+        return OwnsPidFile() && CanConnectLoopback(port_);
       },
       std::chrono::seconds(10), std::chrono::milliseconds(20));
   if (exited) {

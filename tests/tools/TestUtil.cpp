@@ -3,7 +3,11 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <utime.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -53,15 +58,34 @@ std::string ShellQuote(const std::string& s) {
   return out + "'";
 }
 
+sockaddr_in LoopbackAddress(int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  return a;
+}
+
+int ListenLoopback(int* port, int backlog) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a = LoopbackAddress(0);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  if (port) *port = ntohs(a.sin_port);
+  return fd;
+}
+
 namespace {
 
 bool CanBind(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
+  sockaddr_in a = LoopbackAddress(port);
   bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
   close(fd);
   return ok;
@@ -69,42 +93,57 @@ bool CanBind(int port) {
 
 }  // namespace
 
+namespace {
+
+// Claims a port for this process for a minute, across every process of
+// the machine that uses FreePort: a port handed out is usually bound only
+// a moment later (a server thread starting, nginx being spawned), and in
+// between a test running beside this one must not be handed it too.
+bool ClaimPort(int port) {
+  static const std::string dir = "/tmp/vvtest-ports";
+  mkdir(dir.c_str(), 0777);
+  int lock = open((dir + "/lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+  if (lock < 0) return true;  // no claims to be had: the bind check alone
+  flock(lock, LOCK_EX);
+  std::string claim = dir + "/" + std::to_string(port);
+  struct stat st;
+  bool free = stat(claim.c_str(), &st) != 0 || time(nullptr) - st.st_mtime > 60;
+  if (free) {
+    int fd = open(claim.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0) close(fd);
+    utime(claim.c_str(), nullptr);
+  }
+  flock(lock, LOCK_UN);
+  close(lock);
+  return free;
+}
+
+}  // namespace
+
 int FreePort() {
   // The ports come from below the kernel's ephemeral range (32768 and up by
-  // default). A port the kernel picked for bind(0) goes back into the pool
+  // default): a port the kernel picked for bind(0) goes back into the pool
   // that outgoing connections draw from, and one of those (ffmpeg's, a
   // test's own client) could take it before the caller binds it. Here only
-  // another FreePort could, and the processes of a parallel run start at
-  // different places of the range and move on from there.
+  // another FreePort could, and the claims keep those apart.
   constexpr int kLow = 3100, kCount = 3900;  // 3100-6999: no fixed test port
   static std::atomic<unsigned> next{static_cast<unsigned>(getpid()) * 389u +
                                     static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
   for (int i = 0; i < kCount; ++i) {
     int port = kLow + static_cast<int>(next++ % kCount);
-    if (CanBind(port)) return port;
+    if (CanBind(port) && ClaimPort(port)) return port;
   }
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
+  // Every port of the range is taken: one the kernel picks.
   int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0) {
-    socklen_t len = sizeof(a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  close(fd);
+  int fd = ListenLoopback(&port, 1);
+  if (fd >= 0) close(fd);
   return port;
 }
 
 int ConnectLoopback(int port, int timeoutMs, bool bothWays) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
+  sockaddr_in a = LoopbackAddress(port);
   if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
     close(fd);
     return -1;
@@ -115,6 +154,13 @@ int ConnectLoopback(int port, int timeoutMs, bool bothWays) {
     if (bothWays) setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
   }
   return fd;
+}
+
+bool CanConnectLoopback(int port) {
+  int fd = ConnectLoopback(port);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
 
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout, std::chrono::milliseconds step) {

@@ -1,6 +1,8 @@
 #pragma once
 // Small shared fixtures for the test suites: scratch folders, shell commands,
 // free loopback ports and polling waits.
+#include <netinet/in.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -36,9 +38,20 @@ std::string ShellQuote(const std::string& s);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int FreePort();
 
+// The address 127.0.0.1:port.
+sockaddr_in LoopbackAddress(int port);
+
+// A socket listening on 127.0.0.1 at a port the kernel picked (put in
+// *port), -1 when that fails.
+int ListenLoopback(int* port, int backlog = 4);
+
 // A client socket connected to 127.0.0.1:port, -1 when refused. A positive
 // timeoutMs sets the receive time-out (and with bothWays the send time-out).
 int ConnectLoopback(int port, int timeoutMs = 0, bool bothWays = false);
+
+// Whether something accepts connections on 127.0.0.1:port (the probe's
+// connection is closed at once).
+bool CanConnectLoopback(int port);
 
 // Polls cond every few milliseconds until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout,

@@ -66,16 +66,9 @@ TEST(SetupSettings, PortField) {
 
 TEST(SetupSettings, ConnectionTestOutcomes) {
   // A listener that accepts, and a port with nobody behind it.
-  int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int open = 0;
+  int lfd = vvtest::ListenLoopback(&open);
   ASSERT_GE(lfd, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(lfd, 4), 0);
-  socklen_t len = sizeof a;
-  getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
-  int open = ntohs(a.sin_port);
   int closed = vvtest::FreePort();
 
   struct Case {

@@ -151,14 +151,9 @@ TEST_F(SetupSheetTest, FailedWriteOrBadPortKeepsTheSheetOpen) {
 }
 
 TEST_F(SetupSheetTest, ConnectionTestAnswersThroughTheWindowThread) {
-  int lfd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(lfd, 4), 0);
-  socklen_t len = sizeof a;
-  getsockname(lfd, reinterpret_cast<sockaddr*>(&a), &len);
+  int open = 0;
+  int lfd = vvtest::ListenLoopback(&open);
+  ASSERT_GE(lfd, 0);
   struct Case {
     const char* host;
     QString port;
@@ -167,9 +162,9 @@ TEST_F(SetupSheetTest, ConnectionTestAnswersThroughTheWindowThread) {
       {"127.0.0.1", QStringLiteral("0"), setup::kFillInParameters},
       {"", QStringLiteral("80"), setup::kFillInParameters},
       {"127.0.0.1", QStringLiteral("70000"), setup::kFillInParameters},
-      {"127.0.0.1", QString::number(ntohs(a.sin_port)), setup::kConnected},
+      {"127.0.0.1", QString::number(open), setup::kConnected},
       {"127.0.0.1", QString::number(vvtest::FreePort()), setup::kNotConnected},
-      {"localhost", QString::number(ntohs(a.sin_port)), setup::kNotConnected},
+      {"localhost", QString::number(open), setup::kNotConnected},
   };
   for (const Case& c : cases) {
     RecordingPrompt prompt;
@@ -187,7 +182,7 @@ TEST_F(SetupSheetTest, ConnectionTestAnswersThroughTheWindowThread) {
     RecordingPrompt prompt;
     auto* sheet = new CSetupSheet(QStringLiteral("设置"), nullptr, &prompt);
     Find<QLineEdit>(sheet, "1103")->setText(QStringLiteral("127.0.0.1"));
-    Find<QLineEdit>(sheet, "1091")->setText(QString::number(ntohs(a.sin_port)));
+    Find<QLineEdit>(sheet, "1091")->setText(QString::number(open));
     Find<QPushButton>(sheet, "1092")->click();
     delete sheet;
     QApplication::processEvents();
