@@ -612,17 +612,19 @@ TEST(StreamChannel, RecordsWhatTheInputCarries) {
       return !file.empty();
     }, std::chrono::seconds(10)));
     // Everything is in once the file shows every picture, or (an MP4 file
-    // reads only once closed) once it has stopped growing for a while.
+    // reads only once closed) once the output's queue is empty and the file
+    // has stopped growing for a while (the thread checker can stall the
+    // stages for seconds).
     std::string path = folder + "/" + file;
     long lastSize = -1;
     int quiet = 0;
     vvtest::WaitFor([&] {
       struct stat st;
       long size = stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
-      quiet = size > 0 && size == lastSize ? quiet + 1 : 0;
+      quiet = size > 0 && size == lastSize && out->QueueSize() == 0 ? quiet + 1 : 0;
       lastSize = size;
-      return quiet >= 4 || VideoLine(path) == c.video;
-    }, std::chrono::seconds(20), std::chrono::milliseconds(500));
+      return quiet >= 8 || VideoLine(path) == c.video;
+    }, std::chrono::seconds(30), std::chrono::milliseconds(500));
     delete ch;
     ExpectStream(folder + "/" + file, c.video, c.audio);
   }
