@@ -23,7 +23,7 @@ build_and_test build
 
 if [ "${VV_QUICK:-0}" != "1" ]; then
   ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp" build_and_test build-asan -DVV_ASAN=ON -DVV_BENCH=OFF
-  TSAN_OPTIONS="halt_on_error=1 suppressions=$ROOT/tests/tsan.supp" build_and_test build-tsan -DVV_TSAN=ON -DVV_BENCH=OFF
+  TSAN_OPTIONS=halt_on_error=1 build_and_test build-tsan -DVV_TSAN=ON -DVV_BENCH=OFF
 fi
 
 VV_FUZZ_SECONDS="${VV_FUZZ_SECONDS:-30}"

@@ -50,6 +50,15 @@ void Click(QWidget* w, const QPoint& p) {
   QApplication::sendEvent(w, &release);
 }
 
+// The task view's painting hands image work to Qt's own thread pool, whose
+// locking the thread checker cannot see (Qt is not instrumented): under it,
+// the tests that show the task view do not run.
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_UNDER_THREAD_CHECKER() GTEST_SKIP() << "Qt's uninstrumented thread pool"
+#else
+#define SKIP_UNDER_THREAD_CHECKER() (void)0
+#endif
+
 class SourcesViewsTest : public SourcesTest {
  protected:
   void TearDown() override {
@@ -104,6 +113,7 @@ TEST_F(SourcesViewsTest, TipFollowsImageOfLiveNode) {
 // The node a command acts on is the selected one, however it was chosen;
 // the task view follows the tree's selection.
 TEST_F(SourcesViewsTest, KeyboardSelectionDrivesTaskView) {
+  SKIP_UNDER_THREAD_CHECKER();
   int a = AddFile("a", "/nowhere/k-a.flv");
   int b = AddFile("b", "/nowhere/k-b.flv");
   AddForward(b, LIVE_TYPE_FILE, "rtmp://127.0.0.1:1/live/kb");
@@ -139,6 +149,7 @@ TEST_F(SourcesViewsTest, KeyboardSelectionDrivesTaskView) {
 
 // The rows acted on are the list's selection when the command runs.
 TEST_F(SourcesViewsTest, DeleteTakesSelectionAtCommandTime) {
+  SKIP_UNDER_THREAD_CHECKER();
   int file = AddFile("f", "/nowhere/sel.flv");
   std::vector<int> ids;
   for (int i = 0; i < 3; ++i) ids.push_back(AddForward(file, LIVE_TYPE_FILE, "rtmp://127.0.0.1:1/l/" + std::to_string(i)));
@@ -169,6 +180,7 @@ TEST_F(SourcesViewsTest, DeleteTakesSelectionAtCommandTime) {
 // The title strip switches the lists; a click between its buttons does
 // nothing; a strip without buttons draws and ignores clicks.
 TEST_F(SourcesViewsTest, TitleStripSwitchesLists) {
+  SKIP_UNDER_THREAD_CHECKER();
   CStreamStatuView view;
   view.resize(480, 250);
   view.show();
