@@ -151,9 +151,11 @@ TEST(IxoRegistration, BothEnginesRegisterAndPing) {
       }
       ids.insert(round->pings[0].data);
       // The first ping follows the registration at once (well within the
-      // ping interval), the next one a whole ping interval later.
+      // ping interval), the next one a whole ping interval later. These are
+      // the times the pings arrived: a late first arrival (a loaded machine,
+      // the thread checker) shortens the gap a little.
       EXPECT_LT(round->pings[0].at - round->reg.at, milliseconds(1000));
-      EXPECT_GE(round->pings[1].at - round->pings[0].at, milliseconds(1500));
+      EXPECT_GE(round->pings[1].at - round->pings[0].at, milliseconds(1250));
     }
     EXPECT_EQ(ids, (std::set<std::string>{"7", "8"}));
     EXPECT_EQ(server.BadRequests(), 0);
