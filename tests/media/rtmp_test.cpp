@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/Log.h"
+#include "core/SocketUtil.h"
 #include "media/RtmpSession.h"
 #include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
@@ -84,16 +85,6 @@ TEST(RtmpSessionTest, PublishesOnFreshSessionsAndRoutesLibraryLog) {
 
 namespace {
 
-bool ReadExactly(int fd, char* buf, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    ssize_t r = recv(fd, buf + got, n - got, 0);
-    if (r <= 0) return false;
-    got += static_cast<size_t>(r);
-  }
-  return true;
-}
-
 // An RTMP server that takes the handshake and the connect command, answers
 // it with _result and resets the connection at once: the client's next
 // write (releaseStream) fails inside the library's own reply handling.
@@ -103,16 +94,16 @@ void AnswerConnectThenReset(int listener) {
   timeval tv{2, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   std::vector<char> c1(1537);  // C0 and C1
-  if (!ReadExactly(fd, c1.data(), c1.size())) {
+  if (!RecvAll(fd, c1.data(), c1.size())) {
     close(fd);
     return;
   }
   std::string reply(1, '\x03');
   reply.append(1536, '\0');                // S1
   reply.append(c1.data() + 1, 1536);       // S2 echoes C1
-  send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+  SendAll(fd, reply.data(), reply.size());
   std::vector<char> c2(1536);
-  ReadExactly(fd, c2.data(), c2.size());
+  RecvAll(fd, c2.data(), c2.size());
   // The connect command: read until the client falls silent.
   tv = {0, 300000};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -123,7 +114,7 @@ void AnswerConnectThenReset(int listener) {
   const size_t bodySize = sizeof body - 1;
   std::string message = {'\x03', 0, 0, 0, 0, 0, static_cast<char>(bodySize), '\x14', 0, 0, 0, 0};
   message.append(body, bodySize);
-  send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+  SendAll(fd, message.data(), message.size());
   linger l{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   close(fd);

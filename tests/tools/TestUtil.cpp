@@ -2,14 +2,14 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <utime.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <atomic>
 #include <chrono>
@@ -90,10 +90,6 @@ bool CanBind(int port) {
   close(fd);
   return ok;
 }
-
-}  // namespace
-
-namespace {
 
 // Claims a port for this process for a minute, across every process of
 // the machine that uses FreePort: a port handed out is usually bound only

@@ -81,12 +81,7 @@ void MakeProgramFolder(const TempDir& dir, const std::string& ini) {
 }  // namespace
 
 TEST(Program, StartsRegistersWithIxoAndClosesOnSigterm) {
-#if defined(__SANITIZE_THREAD__)
-  // The program paints its window through Qt's raster worker threads,
-  // whose hand-offs the thread checker cannot see in the uninstrumented Qt
-  // libraries; this test runs in the plain and address-checked builds.
-  GTEST_SKIP() << "Qt's uninstrumented thread pool";
-#endif
+  SKIP_UNDER_THREAD_CHECKER();  // the program paints its window
   const std::string program = std::string(VV_BINARY_DIR) + "/velvanet";
   struct stat st;
   ASSERT_EQ(stat(program.c_str(), &st), 0) << "build the velvanet target first";

@@ -59,12 +59,7 @@ bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds time
 class FrameTest : public testing::Test {
  protected:
   void SetUp() override {
-#if defined(__SANITIZE_THREAD__)
-    // Painting the whole frame hands work to Qt's raster worker threads,
-    // whose hand-offs the thread checker cannot see in the uninstrumented
-    // Qt libraries; these tests run in the plain and address-checked builds.
-    GTEST_SKIP() << "Qt's uninstrumented thread pool";
-#endif
+    SKIP_UNDER_THREAD_CHECKER();
     frame_ = std::make_unique<CMainFrame>();
     frame_->resize(1200, 800);
     frame_->SetPrompt(&prompt_);

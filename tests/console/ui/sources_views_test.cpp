@@ -50,15 +50,6 @@ void Click(QWidget* w, const QPoint& p) {
   QApplication::sendEvent(w, &release);
 }
 
-// The task view's painting hands image work to Qt's own thread pool, whose
-// locking the thread checker cannot see (Qt is not instrumented): under it,
-// the tests that show the task view do not run.
-#if defined(__SANITIZE_THREAD__)
-#define SKIP_UNDER_THREAD_CHECKER() GTEST_SKIP() << "Qt's uninstrumented thread pool"
-#else
-#define SKIP_UNDER_THREAD_CHECKER() (void)0
-#endif
-
 class SourcesViewsTest : public SourcesTest {
  protected:
   void TearDown() override {
