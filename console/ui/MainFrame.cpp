@@ -125,7 +125,12 @@ bool CMainFrame::CreateClient() {
 }
 
 void CMainFrame::SetupToolbar(int mode) {
+  // clear() only takes the actions off the bar: they would stay its
+  // children, a dozen more on every tab switch. None of them is running
+  // here (the tabs, not the toolbar, change the mode).
+  const QList<QAction*> old = toolBar_->actions();
   toolBar_->clear();
+  qDeleteAll(old);
   for (const ToolbarButton& b : ToolbarButtons(mode)) {
     QAction* a = new QAction(Q(b.text), toolBar_);
     a->setObjectName(QString::number(b.id));

@@ -185,6 +185,37 @@ TEST_F(FrameTest, ToolbarButtonsFollowTheMode) {
   EXPECT_EQ(menu->actions()[3]->text(), "其他源");
 }
 
+// Every tab switch rebuilds the toolbar: the buttons and separators it
+// replaces go with it, so the toolbar holds one set however often the
+// operator switches.
+TEST_F(FrameTest, TabSwitchesKeepOneSetOfToolbarActions) {
+  CSFToolBar* bar = frame_->ToolBar();
+  QTabBar* tabs = frame_->LeftPane()->TabCtrl();
+  auto actions = [bar] { return bar->findChildren<QAction*>(Qt::FindDirectChildrenOnly).size(); };
+  auto buttons = [bar] { return bar->findChildren<QToolButton*>().size(); };
+  tabs->setCurrentIndex(1);
+  tabs->setCurrentIndex(0);
+  QApplication::processEvents();
+  const auto oneSetOfActions = actions();
+  const auto oneSetOfButtons = buttons();
+  // Six buttons, each followed by a separator, and the bar's own toggle.
+  EXPECT_EQ(bar->actions().size(), 12);
+  EXPECT_LE(oneSetOfActions, 13);
+  for (int i = 0; i < 100; ++i) {
+    tabs->setCurrentIndex(i % 3);
+    QApplication::processEvents();
+  }
+  EXPECT_EQ(actions(), oneSetOfActions);
+  EXPECT_EQ(buttons(), oneSetOfButtons);
+  EXPECT_EQ(bar->actions().size(), 12);
+  // Still the buttons of the mode shown last, and they still work.
+  tabs->setCurrentIndex(0);
+  QApplication::processEvents();
+  ASSERT_NE(bar->Button(kIdNewChannel), nullptr);
+  EXPECT_NE(bar->Button(kIdNewChannel)->menu(), nullptr);
+  EXPECT_EQ(frame_->ToolbarMode(), 6);
+}
+
 TEST_F(FrameTest, ToolbarPaintsItsGradientAndHostsTheCpuPanel) {
   CSFToolBar* bar = frame_->ToolBar();
   QWidget* panel = bar->CpuPanel();
