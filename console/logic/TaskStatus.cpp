@@ -27,6 +27,30 @@ void FreeAll(std::deque<T*>& list) {
 
 const char* const kRateZero = "0KB/S";
 
+// The alias of a live item (source or sub-stream of that type), as a fill
+// shows it from the joined source row; "" when there is no such item.
+std::string AliasOfLive(int liveId, LiveSourceType type) {
+  switch (type) {
+    case LIVE_TYPE_DEVICE: {
+      DeviceSourceInfo s;
+      return Db().GetDeviceSource(s, liveId) ? s.alias : std::string();
+    }
+    case LIVE_TYPE_NET: {
+      UrlSourceInfo s;
+      return Db().GetNetSource(s, liveId) ? s.alias : std::string();
+    }
+    case LIVE_TYPE_FILE: {
+      UrlSourceInfo s;
+      return Db().GetFileSource(s, liveId) ? s.alias : std::string();
+    }
+    case LIVE_TYPE_SUBSTREAM: {
+      SubStreamInfo s;
+      return Db().GetSubStream(s, liveId) ? s.alias : std::string();
+    }
+    default: return std::string();
+  }
+}
+
 }  // namespace
 
 const std::vector<TaskColumn>& ForwardColumns() {
@@ -179,8 +203,17 @@ std::vector<std::string> CTaskStatusLogic::RecordCells(const RecordTaskInfo& t, 
   return c;
 }
 
+std::string CTaskStatusLogic::AliasOf(int liveId) const {
+  // The tree told the type of the item it shows; any other item is known
+  // to the live maps.
+  LiveSourceType type = liveId == currentLiveId_ ? currentLiveType_ : LIVE_TYPE_NONE;
+  if (type == LIVE_TYPE_NONE) type = Db().GetLiveType(liveId);
+  return AliasOfLive(liveId, type);
+}
+
 void CTaskStatusLogic::FillTaskList(int liveId, LiveSourceType type) {
   currentLiveId_ = liveId;
+  currentLiveType_ = type;
   if (mode_ != kForwardList && mode_ != kRecordList) return;
   const int list = mode_;
   // The live items whose tasks are listed, in order.
@@ -238,6 +271,7 @@ void CTaskStatusLogic::FillTaskList(int liveId, LiveSourceType type) {
 void CTaskStatusLogic::ForgetLive(int liveId) {
   if (liveId == 0 || currentLiveId_ != liveId) return;
   currentLiveId_ = 0;
+  currentLiveType_ = LIVE_TYPE_NONE;
   // Its tasks are gone with it.
   forwards_.clear();
   records_.clear();
@@ -346,15 +380,13 @@ void CTaskStatusLogic::AddTask() {
   if (list == kForwardList) {
     ForwardTaskInfo t;
     if (!Db().GetForwardTask(t, id)) return;
-    std::vector<std::string> cells = ForwardCells(t, rows.size() + 1, "");
-    cells[kFwdAlias].clear();  // the source's alias comes with the next fill
-    rows.push_back({id, cells});
+    t.alias = AliasOf(t.live_id);
+    rows.push_back({id, ForwardCells(t, rows.size() + 1, "")});
   } else {
     auto rec = std::make_unique<RecordTaskInfo>();
     if (!Db().GetRecordTask(*rec, id)) return;
-    std::vector<std::string> cells = RecordCells(*rec, rows.size() + 1);
-    cells[kRecAlias].clear();
-    rows.push_back({id, cells});
+    rec->alias = AliasOf(rec->live_id);
+    rows.push_back({id, RecordCells(*rec, rows.size() + 1)});
     if (rec->recordType == 0) Engine().AddSchedule(static_cast<uint32_t>(id), rec.release());
   }
   Changed(list);
@@ -385,6 +417,7 @@ void CTaskStatusLogic::EditTask(const std::vector<int>& selection) {
   if (list == kForwardList) {
     ForwardTaskInfo t;
     if (!Db().GetForwardTask(t, id) || !row) return;
+    row->cells[kFwdAlias] = AliasOf(t.live_id);
     row->cells[kFwdRate] = kRateZero;
     row->cells[kFwdUrl] = t.forward_url;
     row->cells[kFwdDelay] = DelayText(t);
@@ -392,6 +425,7 @@ void CTaskStatusLogic::EditTask(const std::vector<int>& selection) {
     auto rec = std::make_unique<RecordTaskInfo>();
     if (!Db().GetRecordTask(*rec, id)) return;
     if (row) {
+      row->cells[kRecAlias] = AliasOf(rec->live_id);
       row->cells[kRecRate] = kRateZero;
       row->cells[kRecSize] = "0KB";
       row->cells[kRecType] = FileTypeText(rec->fileType);

@@ -98,6 +98,8 @@ class CTaskStatusLogic {
   std::vector<std::string> ForwardCells(const ForwardTaskInfo& t, size_t number, const char* state);
   std::vector<std::string> RecordCells(const RecordTaskInfo& t, size_t number);
   TaskRow* FindRow(int list, int taskId);
+  // The alias of a task's live item, for its row.
+  std::string AliasOf(int liveId) const;
   void Changed(int list);
 
   IPrompt& prompt_;
@@ -106,6 +108,7 @@ class CTaskStatusLogic {
   ITaskListObserver* observer_ = nullptr;
   int mode_ = kForwardList;
   int currentLiveId_ = 0;
+  LiveSourceType currentLiveType_ = LIVE_TYPE_NONE;
   std::vector<TaskRow> forwards_;
   std::vector<TaskRow> records_;
   CAliveToken alive_;

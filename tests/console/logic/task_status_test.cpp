@@ -368,6 +368,7 @@ TEST_F(TaskStatusTest, AddAndEditTasks) {
   ASSERT_EQ(tasks.Rows(kForwardList).size(), 1u);
   const TaskRow& row = tasks.Rows(kForwardList)[0];
   EXPECT_EQ(row.cells[kFwdNo], "1");
+  EXPECT_EQ(row.cells[kFwdAlias], "f");
   EXPECT_EQ(row.cells[kFwdRate], "0KB/S");
   EXPECT_EQ(row.cells[kFwdUrl], "rtmp://127.0.0.1:1/l/new");
   EXPECT_EQ(row.cells[kFwdDelay], "内存方式，延时15秒");
@@ -378,6 +379,7 @@ TEST_F(TaskStatusTest, AddAndEditTasks) {
   ASSERT_EQ(tasks.Rows(kRecordList).size(), 1u);
   const int rec = tasks.Rows(kRecordList)[0].taskId;
   EXPECT_EQ(tasks.Rows(kRecordList)[0].cells[kRecType], "MP4");
+  EXPECT_EQ(tasks.Rows(kRecordList)[0].cells[kRecAlias], "f");
   EXPECT_EQ(tasks.Rows(kRecordList)[0].cells[kRecState], "未录像");
 
   // Edit with the other source chosen in the tree: the task stays with its own.

@@ -3,8 +3,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTimer>
 #include <functional>
 
@@ -33,6 +35,25 @@ void AnswerNextBox(const QString& text, int triesLeft = 500) {
     }
     if (triesLeft > 0) AnswerNextBox(text, triesLeft - 1);
   });
+}
+
+// Fills the task dialog that opens next (once it shows) and presses OK.
+void AnswerNextTaskDialog(std::function<void(QWidget*)> fill, int triesLeft = 500) {
+  QTimer::singleShot(10, [fill, triesLeft] {
+    QWidget* d = QApplication::activeModalWidget();
+    if (d && !qobject_cast<QMessageBox*>(d)) {
+      fill(d);
+      if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("1"))) ok->click();
+      return;
+    }
+    if (triesLeft > 0) AnswerNextTaskDialog(fill, triesLeft - 1);
+  });
+}
+
+void SetEdit(QWidget* d, int id, const QString& text) {
+  auto* edit = d->findChild<QLineEdit*>(QString::number(id));
+  ASSERT_NE(edit, nullptr) << id;
+  edit->setText(text);
 }
 
 void Move(QWidget* w, const QPoint& p) {
@@ -166,6 +187,62 @@ TEST_F(SourcesViewsTest, DeleteTakesSelectionAtCommandTime) {
   EXPECT_EQ(ForwardStatus(ids[1]), 0);
   EXPECT_EQ(ForwardStatus(ids[0]), -1);
   EXPECT_EQ(ForwardStatus(ids[2]), -1);
+}
+
+// A task added through the dialog shows its source's alias at once, as a
+// fill would: no reselection in the tree is needed. An edit keeps it.
+TEST_F(SourcesViewsTest, AddedTaskShowsItsSourceAlias) {
+  SKIP_UNDER_THREAD_CHECKER();
+  UrlSourceInfo net;
+  net.alias = "门口摄像机";
+  net.url = "rtsp://127.0.0.1:1/door";
+  int netId = 0;
+  ASSERT_TRUE(Db().InsertNetSource(net, netId));
+  int sub = AddSub("门口-标清", net.url);
+  vvtest::TempDir out;
+  CStreamStatuView view;
+  view.resize(480, 250);
+  view.show();
+  Process();
+  QAbstractButton* add = view.findChild<QAbstractButton*>(QStringLiteral("1126"));
+  ASSERT_NE(add, nullptr);
+
+  view.FillTaskList(netId, LIVE_TYPE_NET);
+  AnswerNextTaskDialog([](QWidget* d) { SetEdit(d, 1104, QStringLiteral("rtmp://127.0.0.1:1/live/door")); });
+  add->click();
+  Process();
+  QTableWidget* forward = view.ForwardList();
+  ASSERT_EQ(forward->rowCount(), 1);
+  EXPECT_EQ(forward->item(0, kFwdUrl)->text(), QStringLiteral("rtmp://127.0.0.1:1/live/door"));
+  EXPECT_EQ(forward->item(0, kFwdAlias)->text(), QStringLiteral("门口摄像机"));
+
+  view.ShowTaskList(1);
+  view.FillTaskList(sub, LIVE_TYPE_SUBSTREAM);
+  const QString folder = QString::fromStdString(out.path());
+  AnswerNextTaskDialog([folder](QWidget* d) {
+    SetEdit(d, 1104, folder);
+    auto* manual = d->findChild<QAbstractButton*>(QStringLiteral("1110"));
+    ASSERT_NE(manual, nullptr);
+    manual->click();
+  });
+  add->click();
+  Process();
+  QTableWidget* record = view.RecordList();
+  ASSERT_EQ(record->rowCount(), 1);
+  EXPECT_EQ(record->item(0, kRecFolder)->text(), folder);
+  EXPECT_EQ(record->item(0, kRecAlias)->text(), QStringLiteral("门口-标清"));
+
+  // Edited (the row selected, the dialog answered as it opens): the alias stays.
+  record->selectRow(0);
+  AnswerNextTaskDialog([](QWidget*) {});
+  view.OnEditTask();
+  Process();
+  ASSERT_EQ(record->rowCount(), 1);
+  EXPECT_EQ(record->item(0, kRecAlias)->text(), QStringLiteral("门口-标清"));
+  // What a later fill shows is the same.
+  view.FillTaskList(sub, LIVE_TYPE_SUBSTREAM);
+  Process();
+  EXPECT_EQ(record->item(0, kRecAlias)->text(), QStringLiteral("门口-标清"));
 }
 
 // The title strip switches the lists; a click between its buttons does
