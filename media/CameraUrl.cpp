@@ -19,7 +19,14 @@ std::mutex sdkMutex;
 
 bool HCNetCameraResolver::Resolve(const std::string& server, uint16_t port, const std::string& serial,
                                   std::string& address) {
+  uint32_t error = 0;
+  return Resolve(server, port, serial, address, error);
+}
+
+bool HCNetCameraResolver::Resolve(const std::string& server, uint16_t port, const std::string& serial,
+                                  std::string& address, uint32_t& sdkError) {
   std::lock_guard<std::mutex> lock(sdkMutex);
+  sdkError = NET_DVR_NOERROR;
   NET_DVR_Init();
   NET_DVR_SetConnectTime(5000, 2);
   char ip[128];
@@ -28,8 +35,8 @@ bool HCNetCameraResolver::Resolve(const std::string& server, uint16_t port, cons
   if (!NET_DVR_GetDVRIPByResolveSvr_EX(server.c_str(), port, reinterpret_cast<const unsigned char*>(""), 0,
                                        reinterpret_cast<const unsigned char*>(serial.c_str()),
                                        static_cast<uint16_t>(serial.size()), ip, &resolvedPort)) {
-    LogDebug("camera resolve of %s at %s:%u failed, error %u", serial.c_str(), server.c_str(), port,
-             NET_DVR_GetLastError());
+    sdkError = NET_DVR_GetLastError();
+    LogDebug("camera resolve of %s at %s:%u failed, error %u", serial.c_str(), server.c_str(), port, sdkError);
     return false;
   }
   ip[sizeof ip - 1] = 0;
@@ -87,10 +94,43 @@ bool ResolveCameraUrl(std::string& out, const std::string& url, ICameraResolver&
   return true;
 }
 
+std::string CameraFailureText(CameraResolveFailure failure) {
+  switch (failure) {
+    case CameraResolveFailure::kNone: return "";
+    case CameraResolveFailure::kUnsupported: return "海康IP获取失败(本平台不支持)";
+    case CameraResolveFailure::kUnreachable: return "海康IP获取失败(连不上解析服务器)";
+    case CameraResolveFailure::kOther: break;
+  }
+  return "海康IP获取失败";
+}
+
+bool ResolveCameraUrl(std::string& out, const std::string& url, CameraResolveFailure& failure) {
+  failure = CameraResolveFailure::kNone;
+  if (ICameraResolver* r = customResolver.load()) {
+    if (ResolveCameraUrl(out, url, *r)) return true;
+    failure = CameraResolveFailure::kOther;
+    return false;
+  }
+  // The SDK's error code says why it failed.
+  struct Sdk : ICameraResolver {
+    bool Resolve(const std::string& server, uint16_t port, const std::string& serial,
+                 std::string& address) override {
+      return HCNetCameraResolver().Resolve(server, port, serial, address, error);
+    }
+    uint32_t error = NET_DVR_NOERROR;
+  } sdk;
+  if (ResolveCameraUrl(out, url, sdk)) return true;
+  switch (sdk.error) {
+    case NET_DVR_NOSUPPORT: failure = CameraResolveFailure::kUnsupported; break;
+    case NET_DVR_NETWORK_FAIL_CONNECT: failure = CameraResolveFailure::kUnreachable; break;
+    default: failure = CameraResolveFailure::kOther; break;
+  }
+  return false;
+}
+
 bool ResolveCameraUrl(std::string& out, const std::string& url) {
-  if (ICameraResolver* r = customResolver.load()) return ResolveCameraUrl(out, url, *r);
-  static HCNetCameraResolver sdk;
-  return ResolveCameraUrl(out, url, sdk);
+  CameraResolveFailure failure;
+  return ResolveCameraUrl(out, url, failure);
 }
 
 void SetCameraResolver(ICameraResolver* resolver) { customResolver = resolver; }

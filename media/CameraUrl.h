@@ -23,7 +23,21 @@ class HCNetCameraResolver : public ICameraResolver {
  public:
   bool Resolve(const std::string& server, uint16_t port, const std::string& serial,
                std::string& address) override;
+  // The same, with the SDK's error code of a failure (0 on success).
+  bool Resolve(const std::string& server, uint16_t port, const std::string& serial, std::string& address,
+               uint32_t& sdkError);
 };
+
+// Why a camera URL could not be resolved.
+enum class CameraResolveFailure {
+  kNone,
+  kUnsupported,  // the resolve server answered; this platform cannot ask it
+  kUnreachable,  // the resolve server could not be reached
+  kOther,
+};
+// The operator's text for a failure: "海康IP获取失败" and the reason in
+// brackets; "" for kNone.
+std::string CameraFailureText(CameraResolveFailure failure);
 
 struct CameraUrlParts {
   std::string scheme;
@@ -41,6 +55,8 @@ bool IsCameraUrl(const std::string& url);
 bool ParseCameraUrl(const std::string& url, CameraUrlParts& parts);
 // Resolves a camera URL and writes the rebuilt URL to out.
 bool ResolveCameraUrl(std::string& out, const std::string& url);
+// The same, and why it failed (kNone on success).
+bool ResolveCameraUrl(std::string& out, const std::string& url, CameraResolveFailure& failure);
 bool ResolveCameraUrl(std::string& out, const std::string& url, ICameraResolver& resolver);
 
 // The resolver ResolveCameraUrl(out, url) uses; null restores the SDK's.

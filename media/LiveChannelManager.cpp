@@ -498,6 +498,13 @@ TaskStatus CLiveChannelManager::FindItem(uint32_t id, uint32_t kind) {
     } else if (where.channel->GetOutputStatus(static_cast<int>(id), static_cast<int>(kind), result)) {
       where.last = result;
     }
+    // An input that cannot open for a reason the operator has to know
+    // (a camera address that cannot be resolved) says so instead of the
+    // output's own text; the state stays what the output reports.
+    if (where.source && result.state != kTaskRunning) {
+      std::string problem = where.source->GetOpenProblem();
+      if (!problem.empty()) result.message = problem;
+    }
   }
   pthread_mutex_unlock(&itemMutex);
   return result;

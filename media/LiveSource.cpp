@@ -308,6 +308,13 @@ std::string CLiveSource::GetLastError() const {
   return e;
 }
 
+std::string CLiveSource::GetOpenProblem() const {
+  pthread_mutex_lock(&infoMutex);
+  std::string p = openProblem;
+  pthread_mutex_unlock(&infoMutex);
+  return p;
+}
+
 void CLiveSource::SetLastError(const std::string& text) {
   pthread_mutex_lock(&infoMutex);
   lastError = text;
@@ -567,10 +574,29 @@ bool CLiveSource::OpenUrlInputs() {
   std::string target = url;
   if (IsCameraUrl(target)) {
     std::string resolved;
-    if (!ResolveCameraUrl(resolved, target)) {
-      LogDebug("海康IP获取失败");
+    CameraResolveFailure failure;
+    if (!ResolveCameraUrl(resolved, target, failure)) {
+      // Tried again every reconnect interval: shown to the operator at
+      // once, logged on the first failure and then once a minute.
+      const std::string text = CameraFailureText(failure);
+      pthread_mutex_lock(&infoMutex);
+      openProblem = text;
+      pthread_mutex_unlock(&infoMutex);
+      ++cameraFailures;
+      const int64_t now = Tick();
+      if (cameraFailureLoggedAt < 0 || now - cameraFailureLoggedAt >= kRepeatedFailureLogMs) {
+        LogWarn("live source %d: %s, %d attempt(s) so far; trying again every %d s", liveId, text.c_str(),
+                cameraFailures, kReconnectIntervalMs / 1000);
+        cameraFailureLoggedAt = now;
+      }
       return false;
     }
+    if (cameraFailures > 0) LogInfo("live source %d: camera address resolved after %d failure(s)", liveId, cameraFailures);
+    cameraFailureLoggedAt = -1;
+    cameraFailures = 0;
+    pthread_mutex_lock(&infoMutex);
+    openProblem.clear();
+    pthread_mutex_unlock(&infoMutex);
     target = resolved;
   }
   AVDictionary* options = nullptr;

@@ -79,6 +79,10 @@ class CLiveSource final : public StreamChannelOwner {
   int GetLiveId() const { return liveId; }
   int GetFrameRate() const { return frameRate.load(); }
   std::string GetLastError() const;
+  // Why the input cannot be opened, for the operator, while the reason
+  // holds (a camera URL that cannot be resolved); "" otherwise. The source
+  // keeps trying all the same.
+  std::string GetOpenProblem() const;
   bool IsVideoConverted() const { return videoConverted.load(); }
   bool IsAudioConverted() const { return audioConverted.load(); }
   // Sees every packet the dispatch thread hands on, before the channels do
@@ -94,6 +98,9 @@ class CLiveSource final : public StreamChannelOwner {
   // dispatch; older packets are dropped up to the next key frame.
   static constexpr int64_t kQueueLimitMs = 10000;
   static constexpr int kReconnectIntervalMs = 2000;
+  // A failure that repeats on every attempt is logged once, then at most
+  // this often.
+  static constexpr int64_t kRepeatedFailureLogMs = 60000;
   static constexpr int kReadTimeoutMs = 4000;
 
  private:
@@ -168,8 +175,9 @@ class CLiveSource final : public StreamChannelOwner {
   pthread_mutex_t mutex;  // guards channels
   std::map<int, StreamChannel*> channels;
   std::set<const StreamChannel*> configured;  // set up and started once
-  // Guards what channels read of the input (contexts, time bases, flags)
-  // and the last error. Taken alone: nothing else is locked under it.
+  // Guards what channels read of the input (contexts, time bases, flags),
+  // the last error and the open problem. Taken alone: nothing else is
+  // locked under it.
   mutable pthread_mutex_t infoMutex;
   AVCodecContext* channelVideoContext = nullptr;
   AVCodecContext* channelAudioContext = nullptr;
@@ -179,6 +187,11 @@ class CLiveSource final : public StreamChannelOwner {
   bool hasVideo = false;
   bool hasAudio = false;
   std::string lastError;
+  std::string openProblem;
+  // Reconnect thread: when the camera failure was last logged (-1: not in
+  // this run of failures) and the attempts since.
+  int64_t cameraFailureLoggedAt = -1;
+  int cameraFailures = 0;
 
   // Read-thread state (valid between an Open and the end of its read).
   Input inputs[2];

@@ -1,5 +1,6 @@
 // Camera URL parsing and resolution, with a fake resolve service.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "media/CameraUrl.h"
 #include "platform/HCNetSDK.h"
@@ -96,4 +97,43 @@ TEST(HCNetSdkTest, FailsCleanlyWithoutAResolveService) {
   // Through the URL services too.
   std::string out;
   EXPECT_FALSE(ResolveCameraUrl(out, "rtsp://HK127.0.0.1:" + std::to_string(port) + "//S1:554/x"));
+}
+
+// Through the SDK the failure says why: a resolve server that cannot be
+// reached, or one that answers but cannot be asked on this platform.
+TEST(HCNetSdkTest, FailureTellsWhy) {
+  int refused = vvtest::FreePort();
+  int open = 0;
+  int listener = vvtest::ListenLoopback(&open);
+  ASSERT_GE(listener, 0);
+  struct Case {
+    int port;
+    CameraResolveFailure failure;
+    const char* text;
+  } cases[] = {
+      {refused, CameraResolveFailure::kUnreachable, "海康IP获取失败(连不上解析服务器)"},
+      {open, CameraResolveFailure::kUnsupported, "海康IP获取失败(本平台不支持)"},
+  };
+  for (const Case& c : cases) {
+    std::string out = "untouched";
+    CameraResolveFailure failure = CameraResolveFailure::kNone;
+    EXPECT_FALSE(ResolveCameraUrl(out, "rtsp://HKa@b@127.0.0.1:" + std::to_string(c.port) + "//S1:554/x", failure));
+    EXPECT_EQ(failure, c.failure) << c.port;
+    EXPECT_EQ(CameraFailureText(failure), c.text);
+    EXPECT_EQ(out, "untouched");
+  }
+  ::close(listener);
+  // A replaced resolver's failure has no reason to give; its success none.
+  FakeResolver r;
+  SetCameraResolver(&r);
+  std::string out;
+  CameraResolveFailure failure = CameraResolveFailure::kNone;
+  EXPECT_TRUE(ResolveCameraUrl(out, "rtsp://HKsrv:1//S:554/x", failure));
+  EXPECT_EQ(failure, CameraResolveFailure::kNone);
+  EXPECT_EQ(CameraFailureText(failure), "");
+  r.answer.clear();
+  EXPECT_FALSE(ResolveCameraUrl(out, "rtsp://HKsrv:1//S:554/x", failure));
+  EXPECT_EQ(failure, CameraResolveFailure::kOther);
+  EXPECT_EQ(CameraFailureText(failure), "海康IP获取失败");
+  SetCameraResolver(nullptr);
 }

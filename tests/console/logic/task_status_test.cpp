@@ -236,6 +236,57 @@ TEST_F(TaskStatusTest, StartAndStopRecordTask) {
   EXPECT_EQ(row.status, 0);
 }
 
+// A source whose camera address cannot be resolved here keeps being tried,
+// and its tasks say why in their note column while they wait.
+TEST_F(TaskStatusTest, UnresolvableCameraShowsInTheTaskList) {
+  FakeLiveServer resolveServer;  // takes each connection, answers nothing
+  const int resolvePort = resolveServer.port();
+  vvtest::TempDir out;
+  UrlSourceInfo cam;
+  cam.alias = "门口";
+  cam.url = "rtsp://HKadmin@pw@127.0.0.1:" + std::to_string(resolvePort) + "//S1:554/ch1";
+  int net = 0;
+  ASSERT_TRUE(Db().InsertNetSource(cam, net));
+  int fwd = AddForward(net, LIVE_TYPE_NET, "rtmp://127.0.0.1:" + std::to_string(vvtest::FreePort()) + "/l/cam");
+  int rec = AddRecord(net, LIVE_TYPE_NET, out.path(), 1);
+  const std::string why = "海康IP获取失败(本平台不支持)";
+
+  tasks.FillTaskList(net, LIVE_TYPE_NET);
+  ASSERT_EQ(Ids(kForwardList), std::vector<int>{fwd});
+  tasks.StartTasks({0});
+  Settle();
+  bool shown = vvtest::WaitFor(
+      [&] {
+        tasks.Refresh();
+        return Column(kForwardList, kFwdNote)[0] == why;
+      },
+      20s);
+  EXPECT_TRUE(shown) << Column(kForwardList, kFwdNote)[0];
+  EXPECT_EQ(Column(kForwardList, kFwdState)[0].rfind("正在连接", 0), 0u) << Column(kForwardList, kFwdState)[0];
+  EXPECT_EQ(Column(kForwardList, kFwdRate)[0], "0KB/S");
+
+  tasks.ShowTaskList(1);
+  tasks.FillTaskList(net, LIVE_TYPE_NET);
+  ASSERT_EQ(Ids(kRecordList), std::vector<int>{rec});
+  tasks.StartTasks({0});
+  Settle();
+  shown = vvtest::WaitFor(
+      [&] {
+        tasks.Refresh();
+        return Column(kRecordList, kRecNote)[0] == why;
+      },
+      20s);
+  EXPECT_TRUE(shown) << Column(kRecordList, kRecNote)[0];
+  EXPECT_EQ(Column(kRecordList, kRecState)[0].rfind("正在缓冲", 0), 0u) << Column(kRecordList, kRecState)[0];
+
+  tasks.StopTasks({0});
+  tasks.ShowTaskList(0);
+  tasks.StopTasks({0});
+  Settle();
+  EXPECT_EQ(Engine().FindItem(fwd, TASK_FORWARD).state, 0);
+  EXPECT_EQ(Engine().FindItem(rec, TASK_RECORD).state, 0);
+}
+
 // A record file past 2 GiB shows its true size.
 TEST_F(TaskStatusTest, RecordSizePastTwoGigabytes) {
   vvtest::TempDir out;
