@@ -47,7 +47,9 @@ QTableWidget* CStreamStatuView::MakeList(const char* id, const std::vector<TaskC
   for (size_t i = 0; i < columns.size(); ++i) list->setColumnWidth(static_cast<int>(i), columns[i].width);
   list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list->horizontalHeader()->setSectionsMovable(true);
-  list->horizontalHeader()->setStretchLastSection(false);
+  // The note at the end takes the free width: an error text is longer than
+  // its column; the whole of every cell shows as its tip.
+  list->horizontalHeader()->setStretchLastSection(true);
   list->verticalHeader()->hide();
   list->verticalHeader()->setDefaultSectionSize(22);
   list->setShowGrid(true);
@@ -121,9 +123,11 @@ void CStreamStatuView::ListChanged(int which) {
       QTableWidgetItem* item = list->item(r, c);
       if (!item) {
         item = new QTableWidgetItem(text);
+        item->setToolTip(text);
         list->setItem(r, c, item);
       } else if (item->text() != text) {
         item->setText(text);
+        item->setToolTip(text);
       }
       if (c == 0) item->setData(Qt::UserRole, row.taskId);
     }

@@ -1,12 +1,15 @@
 // Shots of the source tree, the task status view and their small windows,
 // with rows in the scratch database.
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QSplitter>
+#include <QThread>
 
 #include "console/ui/KHTitleDlg.h"
 #include "console/ui/SourceListView.h"
 #include "console/ui/StreamStatuView.h"
 #include "core/DatabaseManager.h"
+#include "media/LiveChannelManager.h"
 #include "tests/console/screens/Screens.h"
 
 namespace {
@@ -114,6 +117,43 @@ VV_SCREEN("sources_tasks_record") {
   view->resize(1000, 320);
   view->ShowTaskList(1);
   view->FillTaskList(rows.file1, LIVE_TYPE_FILE);
+  return view;
+}
+
+// A camera source whose address cannot be resolved: its running forward
+// task says why in its note while the source keeps trying.
+VV_SCREEN("sources_tasks_camera") {
+  CDatabaseManager& db = CDatabaseManager::Instance();
+  UrlSourceInfo cam;
+  cam.alias = "门口摄像机";
+  cam.url = "rtsp://HKadmin@pw@127.0.0.1:1//S1:554/ch1";  // no resolve server there
+  int camId = 0;
+  db.InsertNetSource(cam, camId);
+  ForwardTaskInfo t;
+  t.live_id = camId;
+  t.forward_url = "rtmp://127.0.0.1:1/live/door";
+  int taskId = 0;
+  db.InsertForwardTask(t, taskId, LIVE_TYPE_NET);
+  db.GetForwardTask(t, taskId);
+  t.id = taskId;
+  CLiveChannelManager* engine = CLiveChannelManager::Instance();
+  engine->StartTask(TASK_FORWARD, LIVE_TYPE_NET, cam.url, static_cast<uint32_t>(taskId), static_cast<uint32_t>(camId),
+                    &t, nullptr);
+  QElapsedTimer waited;
+  waited.start();
+  while (engine->FindItem(static_cast<uint32_t>(taskId), TASK_FORWARD).message.rfind("海康", 0) != 0 &&
+         waited.elapsed() < 10000)
+    QThread::msleep(50);
+  auto* view = new CStreamStatuView();
+  view->resize(900, 200);
+  view->FillTaskList(camId, LIVE_TYPE_NET);
+  view->RefreshStatus();
+  // Gone again after the shot: the other shots share the database.
+  QObject::connect(view, &QObject::destroyed, [engine, taskId, camId] {
+    engine->StopTask(static_cast<uint32_t>(taskId), TASK_FORWARD);
+    CDatabaseManager::Instance().DeleteForwardTask(taskId);
+    CDatabaseManager::Instance().DeleteLiveItem(camId, LIVE_TYPE_NET);
+  });
   return view;
 }
 
