@@ -417,7 +417,8 @@ void CTaskStatusLogic::EditTask(const std::vector<int>& selection) {
   if (list == kForwardList) {
     ForwardTaskInfo t;
     if (!Db().GetForwardTask(t, id) || !row) return;
-    row->cells[kFwdAlias] = AliasOf(t.live_id);
+    std::string alias = AliasOf(t.live_id);
+    if (!alias.empty()) row->cells[kFwdAlias] = alias;  // else the fill's stays
     row->cells[kFwdRate] = kRateZero;
     row->cells[kFwdUrl] = t.forward_url;
     row->cells[kFwdDelay] = DelayText(t);
@@ -425,7 +426,8 @@ void CTaskStatusLogic::EditTask(const std::vector<int>& selection) {
     auto rec = std::make_unique<RecordTaskInfo>();
     if (!Db().GetRecordTask(*rec, id)) return;
     if (row) {
-      row->cells[kRecAlias] = AliasOf(rec->live_id);
+      std::string alias = AliasOf(rec->live_id);
+      if (!alias.empty()) row->cells[kRecAlias] = alias;
       row->cells[kRecRate] = kRateZero;
       row->cells[kRecSize] = "0KB";
       row->cells[kRecType] = FileTypeText(rec->fileType);
