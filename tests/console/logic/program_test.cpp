@@ -28,6 +28,10 @@ using vvtest::TempDir;
 
 namespace {
 
+// The command-line client waits for the program's own writes to finish
+// instead of failing at once with "database is locked".
+const std::string kSqlite = "sqlite3 -cmd '.timeout 10000' ";
+
 // Waits up to timeout for the child to end; its wait status, or -1.
 int WaitChild(pid_t pid, std::chrono::milliseconds timeout) {
   int status = -1;
@@ -93,7 +97,7 @@ TEST(Program, StartsRegistersWithIxoAndClosesOnSigterm) {
   // The program folder is the executable's: a copy of the program lives in
   // the scratch folder with its settings and database.
   ASSERT_EQ(vvtest::Run("cp " + ShellQuote(program) + " " + ShellQuote(dir.file("velvanet"))).status, 0);
-  vvtest::Run("sqlite3 " + ShellQuote(dir.file("velvanet.db")) +
+  vvtest::Run(kSqlite + ShellQuote(dir.file("velvanet.db")) +
               " \"insert into forward_task(forward_url, live_id, status) values ('rtmp://127.0.0.1:1/x', 99, 0)\"");
 
   pid_t pid = Spawn({dir.file("velvanet")},
@@ -109,7 +113,7 @@ TEST(Program, StartsRegistersWithIxoAndClosesOnSigterm) {
   // the dump folder; AUTO_FORWARD marked the forward task running.
   EXPECT_EQ(log.find("Velvanet start"), log.find(" [DEBUG]: ") + 10) << log;
   EXPECT_EQ(stat(dir.file("dump").c_str(), &st), 0);
-  EXPECT_EQ(vvtest::Run("sqlite3 " + ShellQuote(dir.file("velvanet.db")) + " 'select status from forward_task'").output,
+  EXPECT_EQ(vvtest::Run(kSqlite + ShellQuote(dir.file("velvanet.db")) + " 'select status from forward_task'").output,
             "1\n");
   EXPECT_EQ(stat(dir.file("velvanet.lock").c_str(), &st), 0);
 
@@ -124,7 +128,7 @@ TEST(Program, StartsRegistersWithIxoAndClosesOnSigterm) {
   // No crash report.
   EXPECT_EQ(vvtest::Run("ls -A " + ShellQuote(dir.file("dump"))).output, "");
   // The status columns stay as they were for the next start.
-  EXPECT_EQ(vvtest::Run("sqlite3 " + ShellQuote(dir.file("velvanet.db")) + " 'select status from forward_task'").output,
+  EXPECT_EQ(vvtest::Run(kSqlite + ShellQuote(dir.file("velvanet.db")) + " 'select status from forward_task'").output,
             "1\n");
   // The lock went with the process: another start could run now.
   EXPECT_EQ(vvtest::Run("flock -n " + ShellQuote(dir.file("velvanet.lock")) + " true").status, 0);
@@ -215,6 +219,6 @@ TEST(ShutdownRoad, RecordingIsFinishedWhenTerminated) {
   EXPECT_LT(probe.duration, recorded + 5.0);
   EXPECT_EQ(probe.decodeErrors, "");
   // The task's status column is as it was: the next start records again.
-  EXPECT_EQ(vvtest::Run("sqlite3 " + ShellQuote(dir.file("velvanet.db")) + " 'select status from record_task'").output,
+  EXPECT_EQ(vvtest::Run(kSqlite + ShellQuote(dir.file("velvanet.db")) + " 'select status from record_task'").output,
             "1\n");
 }
