@@ -335,6 +335,15 @@ StreamOutput* CLiveChannelManager::BuildOutput(uint32_t taskId, uint32_t kind, S
       if (!task) return nullptr;
       output = new StreamOutput(static_cast<int>(taskId), task->forward_url, StreamOutput::kPublish,
                                 task->buffer_enabled ? task : nullptr, nullptr);
+      // A row the forward dialog would not have written (another tool edited
+      // the database) is not run: the task shows as failed, with the reason.
+      std::string problem = StreamOutput::ForwardDelayProblem(*task);
+      if (!problem.empty()) {
+        LogError("forward task %u: not started, delay settings refused (buffer_time %d, buffer_type %d, "
+                 "slice_seconds %d): %s",
+                 taskId, task->buffer_time, task->buffer_type, task->slice_seconds, problem.c_str());
+        output->RefuseStart(problem);
+      }
       break;
     }
     case TASK_RECORD: {
