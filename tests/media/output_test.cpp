@@ -15,9 +15,12 @@
 #include <sstream>
 #include <thread>
 
+#include <librtmp/log.h>
+
 #include "core/FileUtil.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "media/RtmpSession.h"
 #include "media/StreamOutput.h"
 #include "tests/media/FlvTags.h"
 #include "tests/media/StallingRelay.h"
@@ -273,6 +276,10 @@ TEST(StreamOutputTest, ARefusedUrlIsLoggedOnceNotAtEveryAttempt) {
   TempDir logDir("vvlog");
   std::string oldLog = GetLogFileName();
   SetLogFileName(logDir.file("v.log"));
+  // The library's own level as the program sets it (a playing test client
+  // may have turned it down).
+  RtmpSession::GlobalInit();
+  RTMP_LogSetLevel(RTMP_LOGINFO);
   std::string url = "rtmp://127.0.0.1:" + std::to_string(FreePort()) + "/live/s";
   while (url.size() < 5000) url += " junk=" + std::string(90, 'j');
   auto out = std::make_unique<StreamOutput>(8, url, StreamOutput::kPublish, nullptr, nullptr);

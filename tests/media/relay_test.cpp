@@ -408,7 +408,12 @@ TEST(RelayOutputTest, SlowClientGetsGapsNotTheProcessMemory) {
   printf("resident before %ld kB, after %ld kB; widest queue %d ms; %d video records, %d gaps\n", rssBefore,
          rssAfter, widestQueueMs.load(), videoRecords, gaps);
   ASSERT_GT(rssBefore, 0);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // (The checked builds' allocators keep freed blocks back for a while, so
+  // there the resident size says nothing; the queue's bound below holds in
+  // every build.)
   EXPECT_LT(rssAfter - rssBefore, 20 * 1024);
+#endif
   // The queue never holds much more than its bound of 10 s (the relay
   // looks at it between sends, each of which may wait up to 3 s).
   EXPECT_LT(widestQueueMs.load(), 20000);
