@@ -129,7 +129,6 @@ void CLiveChannelManager::Shutdown() {
   std::map<std::string, CLiveSource*> left;
   left.swap(sources);
   outputs.clear();
-  busyChannels.clear();
   pthread_mutex_unlock(&itemMutex);
   for (auto& kv : left) DisposeSource(kv.second);
   pthread_mutex_unlock(&changeMutex);
@@ -272,27 +271,26 @@ bool CLiveChannelManager::FindOutputLocked(uint32_t id, uint32_t kind, Location*
 }
 
 bool CLiveChannelManager::DetachOutput(uint32_t id, uint32_t kind) {
-  // Taken out under the item mutex: FindItem and the statistics no longer
-  // touch it nor its channel (whose mutex the removal holds).
+  // Marked under the item mutex: FindItem no longer answers for it.
   pthread_mutex_lock(&itemMutex);
   auto it = outputs.find(OutputKey(id, kind));
   bool found = it != outputs.end() && !it->second.removing;
   Location where;
   if (found) {
     it->second.removing = true;
-    ++busyChannels[it->second.channel];
     where = it->second;
   }
   pthread_mutex_unlock(&itemMutex);
   if (!found) return false;
   // Deleting the output joins its threads, which can take seconds (a
-  // connect time-out, an MP4 trailer): no manager lock is held meanwhile.
+  // connect time-out, an MP4 trailer): no manager lock is held meanwhile,
+  // and the channel's own mutex only while the output leaves its map, so
+  // the siblings' packets, status and statistics go on.
   // The channel stays: callers hold the change mutex, so nothing else adds
   // or removes outputs, channels or inputs.
   where.channel->RemoveOutput(static_cast<int>(id), static_cast<int>(LookupKind(kind)));
   pthread_mutex_lock(&itemMutex);
   outputs.erase(OutputKey(id, kind));
-  if (--busyChannels[where.channel] == 0) busyChannels.erase(where.channel);
   pthread_mutex_unlock(&itemMutex);
   return true;
 }
@@ -335,6 +333,15 @@ StreamOutput* CLiveChannelManager::BuildOutput(uint32_t taskId, uint32_t kind, S
       if (!task) return nullptr;
       output = new StreamOutput(static_cast<int>(taskId), task->forward_url, StreamOutput::kPublish,
                                 task->buffer_enabled ? task : nullptr, nullptr);
+      // A row the forward dialog would not have written (another tool edited
+      // the database) is not run: the task shows as failed, with the reason.
+      std::string problem = StreamOutput::ForwardDelayProblem(*task);
+      if (!problem.empty()) {
+        LogError("forward task %u: not started, delay settings refused (buffer_time %d, buffer_type %d, "
+                 "slice_seconds %d): %s",
+                 taskId, task->buffer_time, task->buffer_type, task->slice_seconds, problem.c_str());
+        output->RefuseStart(problem);
+      }
       break;
     }
     case TASK_RECORD: {
@@ -403,8 +410,9 @@ bool CLiveChannelManager::StartTask(uint32_t kind, LiveSourceType type, const st
     where.channel = channel;
     where.liveId = liveId;
     where.output = output;
-    // Stands in while a sibling output is being deleted: a task never read
-    // before then must not look stopped (the schedule would start it again).
+    // Stands in when the channel cannot answer for the output: a task never
+    // read before then must not look stopped (the schedule would start it
+    // again).
     where.last.state = kTaskIdle;
     if (kind == TASK_RECORD) where.last.fileSize = -1;
   };
@@ -491,12 +499,10 @@ TaskStatus CLiveChannelManager::FindItem(uint32_t id, uint32_t kind) {
   auto it = outputs.find(OutputKey(id, kind));
   if (it != outputs.end() && !it->second.removing) {
     Location& where = it->second;
-    // While another output of the channel is being deleted the channel's
-    // mutex is held for that long: the last state read stands in.
-    if (busyChannels.count(where.channel)) {
-      result = where.last;
-    } else if (where.channel->GetOutputStatus(static_cast<int>(id), static_cast<int>(kind), result)) {
+    if (where.channel->GetOutputStatus(static_cast<int>(id), static_cast<int>(kind), result)) {
       where.last = result;
+    } else {
+      result = where.last;
     }
     // An input that cannot open for a reason the operator has to know
     // (a camera address that cannot be resolved) says so instead of the
@@ -583,8 +589,7 @@ void CLiveChannelManager::StatsThread() {
   while (!stopFlag) {
     pthread_mutex_lock(&itemMutex);
     std::set<StreamChannel*> channels;
-    for (auto& kv : outputs)
-      if (!busyChannels.count(kv.second.channel)) channels.insert(kv.second.channel);
+    for (auto& kv : outputs) channels.insert(kv.second.channel);
     for (StreamChannel* channel : channels) channel->ForEachOutput();
     for (auto& kv : sessions) kv.first->UpdateBitrate();
     pthread_mutex_unlock(&itemMutex);

@@ -160,7 +160,6 @@ class CLiveChannelManager : public ITranscodeSessionOwner {
   pthread_mutex_t changeMutex;  // serialises StartTask and StopTask
   std::map<std::string, CLiveSource*> sources;
   std::map<uint64_t, Location> outputs;
-  std::map<StreamChannel*, int> busyChannels;  // channels with an output being deleted
   pthread_mutex_t itemMutex;
   std::map<CTranscodeSession*, int> sessions;
   std::atomic<int> maxSessions{kMaxTranscodeSessions};

@@ -47,6 +47,8 @@ class RelayFeed {
   // other types send nothing). audioHeader/videoHeader: the stored sequence
   // headers, or null. False when a send failed.
   bool Send(int socket, const IoBuffer& packet, const IoBuffer* audioHeader, const IoBuffer* videoHeader);
+  // Packets were dropped: video waits for the next key frame again.
+  void SkipToKeyFrame() { videoStarted = false; }
   int64_t BaseTimestamp() const { return baseTimestamp; }
   bool AudioHeaderSent() const { return audioHeaderSent; }
   bool VideoHeaderSent() const { return videoHeaderSent; }

@@ -21,16 +21,29 @@
 #include <librtmp/rtmp.h>
 
 #include "core/Log.h"
+#include "core/LogRepeat.h"
 
 namespace {
 
+// The library's lines and our own connection warnings are written by the
+// thread that connects (an output's publisher): each such thread holds back
+// the lines that repeat at every attempt on its own, so a failing output
+// never hides another's.
+LogRepeatGate& ThreadLogGate() {
+  static thread_local LogRepeatGate gate;
+  return gate;
+}
+
 void RouteLibraryLog(int level, const char* format, va_list args) {
+  int ours = RtmpLogLevelToOurs(level);
+  if (ours > GetLogLevel()) return;
   char line[2048];
   vsnprintf(line, sizeof line, format, args);
   // The library ends some lines with a newline; ours adds its own.
   size_t n = strlen(line);
   while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
-  Log(RtmpLogLevelToOurs(level), "librtmp: %s", line);
+  // Its lines quote what the URL and the server gave: cut like peer text.
+  LogRepeated(ThreadLogGate(), ours, "librtmp: " + LogSafeText(std::string(line, n)));
 }
 
 void SetTimeout(int fd, int option, int ms) {
@@ -71,6 +84,8 @@ void RtmpSession::GlobalInit() {
     }
   });
 }
+
+void RtmpSession::ResetLogRepeats() { ThreadLogGate().Reset(); }
 
 RtmpSession::RtmpSession() {
   GlobalInit();
@@ -118,7 +133,8 @@ bool RtmpSession::TcpConnect(int timeoutMs, int ioTimeoutMs) {
   addrinfo* list = nullptr;
   int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
   if (rc != 0 || !list) {
-    LogWarn("RTMP: cannot resolve %s: %s", host.c_str(), gai_strerror(rc));
+    LogRepeated(ThreadLogGate(), LOG_WARN,
+                "RTMP: cannot resolve " + LogSafeText(host) + ": " + gai_strerror(rc));
     return false;
   }
   int fd = -1;
@@ -148,7 +164,9 @@ bool RtmpSession::TcpConnect(int timeoutMs, int ioTimeoutMs) {
       socketFd = -1;
     }
     if (!ok) {
-      LogWarn("RTMP: cannot connect to %s:%d: %s", host.c_str(), port, strerror(errno));
+      LogRepeated(ThreadLogGate(), LOG_WARN,
+                  "RTMP: cannot connect to " + LogSafeText(host) + ":" + std::to_string(port) + ": " +
+                      strerror(errno));
       close(s);
       continue;
     }

@@ -20,6 +20,10 @@ class RtmpSession {
   // Runs the library's global set-up and routes its log; safe to call from
   // any thread, any number of times (the work happens once).
   static void GlobalInit();
+  // Connection failures that repeat unchanged are logged by each thread once
+  // a minute at most; after a success the calling thread logs the next
+  // failure at once again.
+  static void ResetLogRepeats();
 
   RtmpSession();
   ~RtmpSession();  // closes the connection and frees the session

@@ -149,11 +149,12 @@ void StreamChannel::Stop() {
     }
     threadStarted[i] = false;
   }
+  std::map<int, StreamOutput*> gone;
   pthread_mutex_lock(&mutex);
-  for (auto& kv : outputs) delete kv.second;
-  outputs.clear();
+  gone.swap(outputs);
   startedOutputs.clear();
   pthread_mutex_unlock(&mutex);
+  for (auto& kv : gone) delete kv.second;
   PacketQueue** queues[] = {&inputQueue,  &decodeQueue,  &encodeQueue,
                             &streamQueue, &recordQueue, &packagedQueue};
   for (PacketQueue** q : queues) {
@@ -308,8 +309,12 @@ void StreamChannel::RemoveOutput(int taskId, int kind) {
     outputs.erase(it);
     startedOutputs.erase(gone);
   }
-  delete gone;
   pthread_mutex_unlock(&mutex);
+  // Out of the map, nothing reaches it any more. Its teardown joins its
+  // threads (a send to a sink that stopped reading ends only at its
+  // time-out; a recording writes its trailer): the siblings' packets do not
+  // wait for that.
+  delete gone;
 }
 
 bool StreamChannel::HasOutput(int taskId, int kind) {

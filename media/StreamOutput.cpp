@@ -156,7 +156,24 @@ void StreamOutput::SleepWhileRunning(int ms) {
   }
 }
 
+std::string StreamOutput::ForwardDelayProblem(const ForwardTaskInfo& row) {
+  if (row.buffer_enabled == 0) return "";
+  // The dialog's ranges: a delay of 1 to 1000000000 s, at most 30 s held
+  // in memory, file slices of at least 10 s and shorter than the delay.
+  if (row.buffer_time <= 0 || row.buffer_time > 1000000000) return "延时时间不正确";
+  if (row.buffer_type == 0) return row.buffer_time > 30 ? "超过30秒不能使用内存缓存" : "";
+  if (row.slice_seconds < 10) return "文件切片时间不能少于10秒";
+  if (row.slice_seconds >= row.buffer_time) return "文件切片时间必须小于延时时间";
+  return "";
+}
+
+void StreamOutput::RefuseStart(const std::string& reason) {
+  SetMessage(reason);
+  refused = true;
+}
+
 bool StreamOutput::Start() {
+  if (refused.load()) return false;
   running = true;
   switch (mode) {
     case kPublish: {
@@ -256,17 +273,40 @@ int64_t StreamOutput::QueueLimitMs() const {
 
 int StreamOutput::DropBacklog(int64_t limitMs) {
   int dropped = 0;
+  int64_t bytes = 0;
+  int64_t firstDropped = 0, lastDropped = 0;
   for (;;) {
     IoBuffer* front = queue->Front();
-    if (!front) break;
+    if (!front || front->GetType() == 3) break;
     int64_t span = lastTimestamp.load() - front->GetTimestamp();
-    if (span <= limitMs || front->GetType() == 3) break;
-    delete TakeFront();
+    // Once over the bound, dropping goes on to the next video key frame (at
+    // most down to half the bound: a stream without video, or with key
+    // frames far apart), so that a sender that stays slow gets whole groups
+    // of pictures with gaps between them, not a drop at every packet.
+    if (span <= limitMs && (dropped == 0 || IsVideoKey(front) || span <= limitMs / 2)) break;
+    IoBuffer* gone = TakeFront();
+    if (!gone) break;
+    if (dropped == 0) firstDropped = gone->GetTimestamp();
+    lastDropped = gone->GetTimestamp();
+    bytes += gone->GetSize();
     ++dropped;
+    delete gone;
   }
   if (dropped > 0) {
     waitKeyFrame = true;
-    LogWarn("output %d: sender fell behind, dropped %d queued packets", id, dropped);
+    droppedPackets += dropped;
+    droppedBytes += bytes;
+    droppedMs += std::max<int64_t>(0, lastDropped - firstDropped);
+    // A sender that stays slow drops again and again: one line a minute
+    // with the sums since the last one.
+    uint64_t held = 0;
+    if (dropLog.Pass("backlog", &held)) {
+      LogWarn("output %d: sender fell behind, dropped %lld queued packets (%lld bytes, %lld ms of stream) in %llu "
+              "drops since the last report, each to the next key frame",
+              id, static_cast<long long>(droppedPackets), static_cast<long long>(droppedBytes),
+              static_cast<long long>(droppedMs), static_cast<unsigned long long>(held + 1));
+      droppedPackets = droppedBytes = droppedMs = 0;
+    }
   }
   return dropped;
 }
@@ -300,7 +340,11 @@ TaskStatus* StreamOutput::CheckStatus() {
   // last error stays visible after the condition has passed.
   switch (mode) {
     case kPublish:
-      if (!running.load()) {
+      if (refused.load()) {
+        // The reason stays the message.
+        status.rate = 0;
+        status.state = kTaskFailed;
+      } else if (!running.load()) {
         SetMessage("pull stream error");
         status.state = kTaskFailed;
       } else if (connected.load()) {
@@ -380,18 +424,26 @@ bool StreamOutput::ConnectPublisher() {
   pthread_mutex_unlock(&rtmpLock);
   // Only the publisher replaces or frees the session, so it may use it
   // without the lock while not connected (no sender touches it then).
+  // A failure that repeats unchanged every attempt is logged once a minute,
+  // with its count; the URL is cut like any text not our own.
   if (!current->SetupURL(url)) {
-    LogWarn("output %d: cannot set up RTMP URL %s", id, url.c_str());
+    LogRepeated(connectLog, LOG_WARN,
+                "output " + std::to_string(id) + ": cannot set up RTMP URL " + LogSafeText(url));
     return false;
   }
   current->EnableWrite();
   if (!running.load()) return false;
   if (!current->Connect(kConnectTimeoutMs, kIoTimeoutMs) || !running.load() || !current->ConnectStream()) {
-    LogWarn("output %d: cannot publish to %s, retrying in %d ms", id, url.c_str(), kReconnectMs);
+    LogRepeated(connectLog, LOG_WARN,
+                "output " + std::to_string(id) + ": cannot publish to " + LogSafeText(url) + ", retrying every " +
+                    std::to_string(kReconnectMs) + " ms");
     current->Close();
     return false;
   }
-  LogInfo("output %d: publishing to %s", id, url.c_str());
+  LogInfo("output %d: publishing to %s", id, LogSafeText(url).c_str());
+  // Connected: the next failure is news again.
+  connectLog.Reset();
+  RtmpSession::ResetLogRepeats();
   return true;
 }
 

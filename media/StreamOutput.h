@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "core/IoBuffer.h"
+#include "core/LogRepeat.h"
 #include "core/PacketQueue.h"
 #include "core/RowRecords.h"
 #include "core/WakeEvent.h"
@@ -63,6 +64,15 @@ class StreamOutput {
   bool HasAudioHeader();
   void SetVideoHeader(const IoBuffer* header);
   void SetAudioHeader(const IoBuffer* header);
+
+  // Delay settings of a forward-task row that the forward dialog never
+  // writes (a slice of 0 s writes files without end, a slice not shorter
+  // than the delay never plays): the dialog's own text for the first fault,
+  // or "" when the row is sound. Rows without a delay are always sound.
+  static std::string ForwardDelayProblem(const ForwardTaskInfo& row);
+  // The output is not to run: Start starts nothing and fails, the status
+  // reports the task failed with the reason as its message.
+  void RefuseStart(const std::string& reason);
 
   bool Start();
   // Takes a copy of the packet (the caller keeps its own) while the output
@@ -122,9 +132,10 @@ class StreamOutput {
 
   IoBuffer* TakeFront();
   void ClearQueue();
-  // Sender side of the queue bound: while the queue spans more than limitMs
-  // the oldest packets are dropped, then video up to the next key frame;
-  // the drops are logged. Returns the number dropped.
+  // Sender side of the queue bound: once the queue spans more than limitMs
+  // the oldest packets are dropped, on to the next video key frame (at most
+  // down to half the bound), and video waits for a key frame; the drops are
+  // logged, once a minute at most. Returns the number dropped.
   int DropBacklog(int64_t limitMs);
   // The bound for this output's queue: never below its delay or slice
   // length plus a margin.
@@ -145,6 +156,7 @@ class StreamOutput {
   bool threadStarted[kThreadCount] = {};
 
   std::atomic<bool> running{false};
+  std::atomic<bool> refused{false};
   // Ends the timed sleeps at a stop, and the slice player's wait for a slice.
   WakeEvent wake;
   std::atomic<int> state{kTaskIdle};
@@ -178,6 +190,11 @@ class StreamOutput {
   // Set when packets were dropped (backlog, new connection): video is held
   // back until the next key frame so no receiver starts mid-picture.
   std::atomic<bool> waitKeyFrame{true};
+  // What the sender dropped since its last report (sender only).
+  int64_t droppedPackets = 0, droppedBytes = 0, droppedMs = 0;
+  LogRepeatGate dropLog;
+  // Repeated connection failures are logged once a minute at most.
+  LogRepeatGate connectLog;
   std::atomic<bool> flushQueue{false};
   std::atomic<bool> videoHeaderSent{false};
   std::atomic<bool> audioHeaderSent{false};

@@ -63,7 +63,11 @@ void StreamOutput::RelayThread() {
   connected = true;
   RelayFeed feed;
   bool sendFailed = false;
+  // A client slower than the stream gets gaps, not the process's memory:
+  // the queue is bounded like a publishing output's.
+  const int64_t limit = QueueLimitMs();
   while (running) {
+    if (DropBacklog(limit) > 0) feed.SkipToKeyFrame();
     IoBuffer* packet = TakeFront();
     if (!packet) {
       queue->WaitFor(wake::kIdleRecheckMs, running);

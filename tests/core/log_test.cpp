@@ -438,3 +438,58 @@ TEST(LogSafeText, EscapesAndCuts) {
   };
   for (const Case& c : cases) EXPECT_EQ(LogSafeText(c.text, c.limit), c.logged) << c.text;
 }
+
+// ---------------------------------------------------------------- repeats
+
+#include "core/LogRepeat.h"
+
+// A text that repeats is written once, then once an interval with the count
+// held back; another text, a text forgotten to make room, or one after a
+// reset is written at once.
+TEST(LogRepeatGate, WritesARepeatOnceAnInterval) {
+  LogRepeatGate gate(60000, 2);
+  struct Step {
+    const char* text;
+    int64_t now;
+    bool pass;
+    uint64_t held;
+  } steps[] = {
+      {"a", 0, true, 0},           {"a", 1, false, 0},     {"a", 59999, false, 0},
+      {"b", 59999, true, 0},       {"a", 60000, true, 2},  {"a", 60001, false, 0},
+      {"a", 120000, true, 1},      {"b", 120001, true, 0},  // b: written at 59999, nothing held since
+      {"c", 120002, true, 0},                                // room for two: a goes (written longest ago)
+      {"a", 120003, true, 0},      {"c", 120004, false, 0},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(std::string(s.text) + " at " + std::to_string(s.now));
+    uint64_t held = 99;
+    EXPECT_EQ(gate.Pass(s.text, s.now, &held), s.pass);
+    if (s.pass) EXPECT_EQ(held, s.held);
+  }
+  gate.Reset();
+  EXPECT_TRUE(gate.Pass("c", 120005));
+}
+
+// Through the log: a line logged at every retry for a minute leaves one line;
+// the count shows on the next one written.
+TEST(LogRepeatGate, LogRepeatedWritesOneLineAndItsCount) {
+  vvtest::TempDir dir;
+  std::string old = GetLogFileName();
+  SetLogFileName(dir.file("r.log"));
+  int level = GetLogLevel();
+  SetLogLevel(LOG_INFO);
+  LogRepeatGate gate(200, 8);
+  for (int i = 0; i < 50; ++i) LogRepeated(gate, LOG_WARN, "cannot connect");
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  LogRepeated(gate, LOG_WARN, "cannot connect");
+  LogRepeated(gate, LOG_DEBUG, "below the level");
+  SetLogLevel(level);
+  SetLogFileName(old);
+  std::ifstream in(dir.file("r.log"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("cannot connect"), std::string::npos);
+  EXPECT_EQ(lines[0].find("more times"), std::string::npos);
+  EXPECT_NE(lines[1].find("cannot connect (49 more times since last logged)"), std::string::npos) << lines[1];
+}

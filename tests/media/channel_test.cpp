@@ -32,6 +32,8 @@ extern "C" {
 #include "media/RelayLink.h"
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
+#include "tests/media/RtmpSink.h"
+#include "tests/media/StallingRelay.h"
 #include "tests/media/SubStreams.h"
 #include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
@@ -672,4 +674,67 @@ TEST(StreamChannel, KeepsFlowingAcrossAReopenedInput) {
     EXPECT_EQ(pictures, 50);  // 25 pictures in each run
     EXPECT_EQ(restarts, 0);
   }
+}
+
+// Stopping a forward whose link stopped carrying data takes seconds (its
+// send waits for the time-out, then the connection closes); a sibling
+// forward of the same channel goes on meanwhile, without a gap at its sink.
+TEST(StreamChannel, RemovingABlockedOutputLeavesNoGapAtASibling) {
+  TempDir dir("vvch");
+  // Lossless noise: megabytes a second, so the buffers on the way to the
+  // stalled sink fill at once.
+  std::string src = dir.file("noise.mp4");
+  std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i " +
+                    ShellQuote("nullsrc=size=320x240:rate=25,geq=random(1)*255:128:128") +
+                    " -f lavfi -i sine=frequency=440:sample_rate=44100 -t 14 -pix_fmt yuv420p -c:v libx264 "
+                    "-preset ultrafast -qp 0 -g 25 -c:a aac -ac 2 " +
+                    ShellQuote(src);
+  ASSERT_EQ(vvtest::Run(cmd, true).status, 0) << cmd;
+  vvtest::NginxRtmp nginx;
+  ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+  vvtest::StallingRelay link(nginx.port());
+  FileInput in(src);
+  ASSERT_TRUE(in.Ok());
+  StreamChannel* ch = new StreamChannel(16, nullptr);
+  ch->SetOwner(&in);
+  StreamOutput* sibling = new StreamOutput(41, nginx.Url("sibling"), StreamOutput::kPublish, nullptr, nullptr);
+  StreamOutput* blocked = new StreamOutput(42, link.Url("blocked"), StreamOutput::kPublish, nullptr, nullptr);
+  ch->AddOutput(41, StreamChannel::kStreamOutput, sibling);
+  ch->AddOutput(42, StreamChannel::kStreamOutput, blocked);
+  ch->SetUpCodecs();
+  ASSERT_TRUE(ch->Start());
+  in.SetStarted();
+  ASSERT_TRUE(vvtest::WaitFor([&] { return sibling->IsConnected() && blocked->IsConnected(); },
+                              std::chrono::seconds(20)));
+  rtmptest::RtmpSink sink(nginx.Url("sibling"));
+  in.Play(ch, 1.0, false);
+  ASSERT_TRUE(vvtest::WaitFor([&] { return sink.Count() > 50; }, std::chrono::seconds(20)));
+  // The blocked forward's sink stops reading: once the buffers between are
+  // full its sender waits in a send, and its queue grows.
+  link.Stall(true);
+  ASSERT_TRUE(vvtest::WaitFor([&] { return blocked->QueueSize() > 100; }, std::chrono::seconds(20)))
+      << blocked->QueueSize();
+  const int64_t removeBegin = rtmptest::NowMs();
+  ch->RemoveOutput(42, 1);
+  const int64_t removeEnd = rtmptest::NowMs();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::vector<rtmptest::SinkMessage> got = sink.Messages();
+  int64_t widestGap = 0, previous = -1;
+  int during = 0;
+  for (const rtmptest::SinkMessage& m : got) {
+    if (m.arrival < removeBegin - 500 || m.arrival > removeEnd + 500) continue;
+    if (previous >= 0) widestGap = std::max(widestGap, m.arrival - previous);
+    previous = m.arrival;
+    ++during;
+  }
+  printf("removal took %lld ms; widest gap at the sibling's sink %lld ms over %d messages\n",
+         static_cast<long long>(removeEnd - removeBegin), static_cast<long long>(widestGap), during);
+  EXPECT_GT(during, 10);
+  EXPECT_LT(widestGap, 500);
+  EXPECT_FALSE(ch->HasOutput(42, 1));
+  in.Join();
+  delete ch;
+  // The playing client turned the library's log down; back to the
+  // program's level.
+  RTMP_LogSetLevel(RTMP_LOGINFO);
 }

@@ -13,6 +13,9 @@
 
 #include "core/ADODataBase.h"
 #include "core/DatabaseManager.h"
+#include "core/FileUtil.h"
+#include "core/Log.h"
+#include "core/Paths.h"
 #include "media/LiveChannelManager.h"
 #include "media/RecordClock.h"
 #include "media/RelayLink.h"
@@ -595,4 +598,57 @@ TEST_F(ManagerTest, TranscodeSessionsRemoveThemselves) {
   EXPECT_EQ(Manager().SessionCount(), base + 1);
   close(sv[1]);  // the peer goes before sending its header
   EXPECT_TRUE(WaitFor([&] { return Manager().SessionCount() == base; }, 20s));
+}
+
+// Forward rows with delay settings the forward dialog never writes (another
+// tool edited the database): the output does not run; the task reads as
+// failed with the dialog's reason, logged once.
+TEST_F(ManagerTest, ForwardRowsWithRefusedDelaySettingsDoNotStart) {
+  World& w = TheWorld();
+  TempDir logDir("vvlog");
+  std::string oldLog = GetLogFileName();
+  SetLogFileName(logDir.file("v.log"));
+  const uint32_t live = 200000950;
+  struct Case {
+    uint32_t task;
+    int bufferTime, bufferType, slice;
+    const char* reason;
+  } cases[] = {
+      {951, 20, 1, 0, "文件切片时间不能少于10秒"},
+      {952, 5, 1, 100000, "文件切片时间必须小于延时时间"},
+      {953, 40, 0, 10, "超过30秒不能使用内存缓存"},
+      {954, 0, 1, 10, "延时时间不正确"},
+  };
+  for (const Case& c : cases) {
+    FileUtil::DeletePath(MakeTempFolder() + "/" + std::to_string(c.task));
+    ForwardTaskInfo row;
+    row.id = static_cast<int>(c.task);
+    row.live_id = static_cast<int>(live);
+    row.forward_url = "rtmp://127.0.0.1:" + std::to_string(vvtest::FreePort()) + "/live/refused";
+    row.buffer_enabled = 1;
+    row.buffer_time = c.bufferTime;
+    row.buffer_type = c.bufferType;
+    row.slice_seconds = c.slice;
+    Manager().StartTask(TASK_FORWARD, LIVE_TYPE_FILE, w.inputs[0], c.task, live, &row, nullptr);
+  }
+  // Long enough for the input to open and the outputs to be started.
+  std::this_thread::sleep_for(2s);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.task);
+    TaskStatus s = Manager().FindItem(c.task, TASK_FORWARD);
+    EXPECT_EQ(s.state, kTaskFailed);
+    EXPECT_EQ(s.message, c.reason);
+    // No slice was ever written.
+    EXPECT_FALSE(FileUtil::IsDirectory(MakeTempFolder() + "/" + std::to_string(c.task)));
+  }
+  for (const Case& c : cases) Manager().StopTask(c.task, TASK_FORWARD);
+  EXPECT_TRUE(WaitFor([] { return Manager().SourceCount() == 0; }, 10s));
+  SetLogFileName(oldLog);
+  std::string log = vvtest::ReadFileText(logDir.file("v.log"));
+  for (const Case& c : cases) {
+    std::string mark = "forward task " + std::to_string(c.task) + ": not started";
+    size_t first = log.find(mark);
+    EXPECT_NE(first, std::string::npos) << mark;
+    EXPECT_EQ(log.find(mark, first + 1), std::string::npos) << mark;
+  }
 }

@@ -7,17 +7,23 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
+
+#include <librtmp/log.h>
 
 #include "core/FileUtil.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "media/RtmpSession.h"
 #include "media/StreamOutput.h"
 #include "tests/media/FlvTags.h"
+#include "tests/media/StallingRelay.h"
 #include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
 
@@ -121,71 +127,6 @@ Probe ProbeFile(const std::string& path) {
   return p;
 }
 
-// A TCP relay on 127.0.0.1 in front of a server that can stop reading from
-// its client: the client's sends then block once the small socket buffers
-// between them are full, as with a slow link.
-class StallingRelay {
- public:
-  explicit StallingRelay(int targetPort) : target(targetPort) {
-    listenFd = socket(AF_INET, SOCK_STREAM, 0);
-    int small = 4096;
-    setsockopt(listenFd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    bind(listenFd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t len = sizeof(a);
-    getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    listen(listenFd, 4);
-    worker = std::thread([this] { Run(); });
-  }
-  ~StallingRelay() {
-    stop = true;
-    worker.join();
-    close(listenFd);
-  }
-  void Stall(bool on) { stalled = on; }
-  std::string Url(const std::string& stream) const {
-    return "rtmp://127.0.0.1:" + std::to_string(port) + "/live/" + stream;
-  }
-
- private:
-  void Run() {
-    int client = -1;
-    while (!stop && client < 0) {
-      pollfd p{listenFd, POLLIN, 0};
-      if (poll(&p, 1, 50) > 0) client = accept(listenFd, nullptr, nullptr);
-    }
-    if (client < 0) return;
-    int server = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(target));
-    bool open = connect(server, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-    char buf[4096];
-    while (!stop && open) {
-      pollfd p[2] = {{client, static_cast<short>(stalled ? 0 : POLLIN), 0}, {server, POLLIN, 0}};
-      if (poll(p, 2, 20) <= 0) continue;
-      for (int i = 0; i < 2 && open; ++i) {
-        if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        ssize_t n = recv(p[i].fd, buf, sizeof(buf), 0);
-        open = n > 0 && send(p[1 - i].fd, buf, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
-      }
-    }
-    close(server);
-    close(client);
-  }
-  int target;
-  int listenFd = -1;
-  int port = 0;
-  std::atomic<bool> stop{false};
-  std::atomic<bool> stalled{false};
-  std::thread worker;
-};
-
 }  // namespace
 
 // ------------------------------------------------------------ without a server
@@ -281,6 +222,84 @@ TEST(StreamOutputTest, StartPicksThePumpOrTheSliceThreads) {
     }
     FileUtil::DeletePath(folder);
   }
+}
+
+// Delay settings as the forward dialog takes or refuses them: a refused row
+// names the dialog's reason, and an output told so starts nothing.
+TEST(StreamOutputTest, DelaySettingsTheDialogRefusesKeepTheOutputDown) {
+  struct Case {
+    int enabled, bufferTime, bufferType, slice;
+    const char* reason;
+  } cases[] = {
+      {0, 0, 1, 0, ""},  // no delay: the delay fields are not looked at
+      {1, 30, 0, 0, ""},
+      {1, 31, 0, 0, "超过30秒不能使用内存缓存"},
+      {1, 20, 1, 10, ""},
+      {1, 20, 1, 9, "文件切片时间不能少于10秒"},
+      {1, 20, 1, 0, "文件切片时间不能少于10秒"},
+      {1, 20, 1, 20, "文件切片时间必须小于延时时间"},
+      {1, 5, 1, 100000, "文件切片时间必须小于延时时间"},
+      {1, 0, 1, 10, "延时时间不正确"},
+      {1, -20, 1, 10, "延时时间不正确"},
+      {1, 1000000001, 1, 10, "延时时间不正确"},
+  };
+  for (const Case& c : cases) {
+    ForwardTaskInfo row;
+    row.buffer_enabled = c.enabled;
+    row.buffer_time = c.bufferTime;
+    row.buffer_type = c.bufferType;
+    row.slice_seconds = c.slice;
+    SCOPED_TRACE(std::to_string(c.enabled) + "/" + std::to_string(c.bufferTime) + "/" +
+                 std::to_string(c.bufferType) + "/" + std::to_string(c.slice));
+    EXPECT_EQ(StreamOutput::ForwardDelayProblem(row), c.reason);
+  }
+  int before = SettledThreadCount();
+  ForwardTaskInfo row;
+  row.buffer_enabled = 1;
+  row.buffer_time = 20;
+  row.buffer_type = 1;
+  row.slice_seconds = 0;
+  StreamOutput out(7, "rtmp://127.0.0.1:1/live/x", StreamOutput::kPublish, &row, nullptr);
+  out.RefuseStart(StreamOutput::ForwardDelayProblem(row));
+  EXPECT_FALSE(out.Start());
+  EXPECT_FALSE(out.IsRunning());
+  EXPECT_EQ(CountThreads(), before);
+  TaskStatus* s = out.CheckStatus();
+  EXPECT_EQ(s->state, kTaskFailed);
+  EXPECT_EQ(s->message, "文件切片时间不能少于10秒");
+}
+
+// A URL the library refuses, at every 2 s attempt: the whole URL and the
+// library's option help went into the log each time. Now the failure and the
+// library's lines are written once (each line cut to a bounded length).
+TEST(StreamOutputTest, ARefusedUrlIsLoggedOnceNotAtEveryAttempt) {
+  TempDir logDir("vvlog");
+  std::string oldLog = GetLogFileName();
+  SetLogFileName(logDir.file("v.log"));
+  // The library's own level as the program sets it (a playing test client
+  // may have turned it down).
+  RtmpSession::GlobalInit();
+  RTMP_LogSetLevel(RTMP_LOGINFO);
+  std::string url = "rtmp://127.0.0.1:" + std::to_string(FreePort()) + "/live/s";
+  while (url.size() < 5000) url += " junk=" + std::string(90, 'j');
+  auto out = std::make_unique<StreamOutput>(8, url, StreamOutput::kPublish, nullptr, nullptr);
+  out->Start();
+  // Six attempts or more.
+  std::this_thread::sleep_for(std::chrono::milliseconds(6 * StreamOutput::kReconnectMs + 1000));
+  EXPECT_FALSE(out->IsConnected());
+  out.reset();
+  SetLogFileName(oldLog);
+  std::string log = ReadFileText(logDir.file("v.log"));
+  size_t attempts = 0, longest = 0;
+  for (size_t at = 0; (at = log.find("cannot set up RTMP URL", at)) != std::string::npos; ++at) ++attempts;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) longest = std::max(longest, line.size());
+  printf("log: %zu bytes, %zu lines naming the URL, longest line %zu bytes\n", log.size(), attempts, longest);
+  EXPECT_EQ(attempts, 1u);
+  // The library still says why, once.
+  EXPECT_NE(log.find("librtmp: "), std::string::npos) << log;
+  EXPECT_LT(longest, 1024u);
+  EXPECT_LT(log.size(), 8192u) << log;
 }
 
 TEST(StreamOutputTest, StopEndsAHandshakeThatNeverAnswers) {
