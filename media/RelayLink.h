@@ -45,7 +45,9 @@ class RelayFeed {
  public:
   // Sends the records for one FLV tag body packet (type 8 audio, 9 video;
   // other types send nothing). audioHeader/videoHeader: the stored sequence
-  // headers, or null. False when a send failed.
+  // headers, or null. A packet that is itself an AVC or AAC sequence header
+  // (the stream's configuration changed) is sent as it comes and counts as
+  // that kind's header. False when a send failed.
   bool Send(int socket, const IoBuffer& packet, const IoBuffer* audioHeader, const IoBuffer* videoHeader);
   int64_t BaseTimestamp() const { return baseTimestamp; }
   bool AudioHeaderSent() const { return audioHeaderSent; }

@@ -63,6 +63,15 @@ class StreamOutput {
   bool HasAudioHeader();
   void SetVideoHeader(const IoBuffer* header);
   void SetAudioHeader(const IoBuffer* header);
+  // Called by the channel's send thread before it pushes an FLV tag, which
+  // carries the bytes of its sequence header as extradata. An output
+  // without a header keeps it; when an AVC or AAC header differs from the
+  // one offered before (the stream changed its codec configuration), it is
+  // pushed as a packet of its own, so it goes out in line: after the tags
+  // that still need the old one, before the first that needs it.
+  void OfferSequenceHeader(const IoBuffer& tag);
+  // An AVC or AAC sequence header (FLV tag body, packet type 0).
+  static bool IsSequenceHeader(const IoBuffer* packet);
 
   bool Start();
   // Takes a copy of the packet (the caller keeps its own) while the output
@@ -120,8 +129,12 @@ class StreamOutput {
   void RecordThread();
   bool OpenRecordFile();
 
+  // Every packet leaves the queue through these two. A sequence header
+  // that leaves it, sent or dropped, becomes the stored one, so the next
+  // connection or slice starts with the header of what follows it.
   IoBuffer* TakeFront();
   void ClearQueue();
+  void KeepLeavingHeader(const IoBuffer* packet);
   // Sender side of the queue bound: while the queue spans more than limitMs
   // the oldest packets are dropped, then video up to the next key frame;
   // the drops are logged. Returns the number dropped.
@@ -170,6 +183,8 @@ class StreamOutput {
   IoBuffer* videoHeader = nullptr;
   IoBuffer* audioHeader = nullptr;
   pthread_mutex_t headerLock;
+  // The headers last offered by the channel (its send thread only).
+  IoBuffer::ExtraData offeredVideoHeader, offeredAudioHeader;
 
   TaskStatus status;
   pthread_mutex_t statusLock;

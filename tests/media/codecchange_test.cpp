@@ -1,0 +1,346 @@
+// A live source whose publisher is replaced by one with other codec settings
+// while the source's RTMP play session stays up: every output of the channel
+// must carry the new configuration from the change on. Real peers: nginx-rtmp
+// as source server and sink, ffmpeg publishers, ffmpeg/ffprobe as decoders.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/LiveSource.h"
+#include "media/StreamChannel.h"
+#include "media/StreamOutput.h"
+#include "tests/media/FlvTags.h"
+#include "tests/media/RelayClient.h"
+#include "tests/tools/NginxRtmp.h"
+#include "tests/tools/TestUtil.h"
+
+using std::chrono::milliseconds;
+using vvtest::ShellQuote;
+using vvtest::TempDir;
+
+namespace {
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kSlowdown = 3;
+#else
+constexpr int kSlowdown = 1;
+#endif
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// An ffmpeg child in its own process group, killed when done with.
+class Child {
+ public:
+  explicit Child(const std::string& args) {
+    pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      execl("/bin/sh", "sh", "-c", ("exec ffmpeg -nostdin -v error " + args + " >/dev/null 2>&1").c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~Child() { Kill(); }
+  void Kill() {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+  }
+
+ private:
+  pid_t pid = -1;
+};
+
+// A live H.264 + AAC publisher of the given picture size and sample rate.
+std::string Publisher(const std::string& size, int sampleRate, const std::string& url) {
+  return "-re -f lavfi -i testsrc=size=" + size + ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=" +
+         std::to_string(sampleRate) + " -pix_fmt yuv420p -c:v libx264 -preset ultrafast -g 25 -c:a aac -ac 2 -ar " +
+         std::to_string(sampleRate) + " -f flv " + ShellQuote(url);
+}
+
+// Picture sizes of the decoded frames, in order ("640x360", ...).
+std::vector<std::string> FrameSizes(const std::string& path) {
+  std::string rows = vvtest::Run("ffprobe -v quiet -select_streams v -show_entries frame=width,height -of csv=p=0 " +
+                                 ShellQuote(path) + " 2>/dev/null")
+                         .output;
+  std::vector<std::string> sizes;
+  std::istringstream in(rows);
+  std::string line;
+  while (std::getline(in, line)) {
+    // width,height and, on some frames, side data after them
+    size_t comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    size_t end = line.find(',', comma + 1);
+    sizes.push_back(line.substr(0, comma) + "x" + line.substr(comma + 1, end == std::string::npos ? end : end - comma - 1));
+  }
+  return sizes;
+}
+
+bool HasFrameOfSize(const std::string& path, const std::string& size) {
+  std::vector<std::string> sizes = FrameSizes(path);
+  return std::find(sizes.begin(), sizes.end(), size) != sizes.end();
+}
+
+// What a full decode of the file reports as errors, one line each.
+std::vector<std::string> DecodeErrors(const std::string& path) {
+  std::string text = vvtest::Run("ffmpeg -nostdin -v error -i " + ShellQuote(path) + " -f null - 2>&1").output;
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line))
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+// The sizes in the order they first appear, each once ("640x360 1280x720").
+std::string SizeRuns(const std::vector<std::string>& sizes) {
+  std::string runs;
+  for (size_t i = 0; i < sizes.size(); ++i)
+    if (i == 0 || sizes[i] != sizes[i - 1]) runs += (runs.empty() ? "" : " ") + sizes[i];
+  return runs;
+}
+
+// Sample rates of the AAC sequence headers among the tags, in order.
+std::vector<int> AacHeaderRates(const std::vector<vvtest::FlvTag>& tags) {
+  static const int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
+  std::vector<int> out;
+  for (const vvtest::FlvTag& t : tags) {
+    if (t.type != 8 || !t.IsSequenceHeader() || t.body.size() < 4 || (t.body[0] >> 4) != 10) continue;
+    int index = ((t.body[2] & 0x07) << 1) | (t.body[3] >> 7);
+    out.push_back(index < 13 ? rates[index] : -1);
+  }
+  return out;
+}
+
+// A relay client that keeps every record until stopped.
+class RelayReader {
+ public:
+  explicit RelayReader(int port) {
+    thread = std::thread([this, port] {
+      int fd = -1;
+      for (int i = 0; i < 200 && fd < 0 && !stop; ++i) {
+        fd = vvtest::ConnectLoopback(port, 300);
+        if (fd < 0) std::this_thread::sleep_for(milliseconds(50));
+      }
+      if (fd < 0) return;
+      connected = true;
+      while (!stop) {
+        std::vector<vvtest::RelayRecord> r = vvtest::ReadRelayRecords(fd, 1);
+        if (r.empty()) continue;  // a read time-out: look at the stop flag
+        std::lock_guard<std::mutex> lock(mutex);
+        records.push_back(std::move(r[0]));
+      }
+      close(fd);
+    });
+  }
+  ~RelayReader() { Stop(); }
+  void Stop() {
+    stop = true;
+    if (thread.joinable()) thread.join();
+  }
+  bool Connected() const { return connected; }
+  std::vector<vvtest::RelayRecord> Records() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return records;
+  }
+
+ private:
+  std::atomic<bool> stop{false};
+  std::atomic<bool> connected{false};
+  std::mutex mutex;
+  std::vector<vvtest::RelayRecord> records;
+  std::thread thread;
+};
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  vvtest::CommandResult r = vvtest::Run("cd " + ShellQuote(dir) + " && find . -type f | sort");
+  std::vector<std::string> files;
+  std::istringstream in(r.output);
+  std::string line;
+  while (std::getline(in, line)) files.push_back(dir + "/" + line.substr(2));
+  return files;
+}
+
+}  // namespace
+
+// The publisher at the source's URL is replaced within a second by one with
+// four times the picture and another sample rate. Every kind of output on the
+// channel goes over to the new configuration: direct, memory- and
+// file-delayed forwards and a forward started after the change decode
+// cleanly at the new size at their sinks and carry the new AAC header; the
+// relay's records decode the same way; each recording ends its file at the
+// change, so each file holds one picture size.
+TEST(CodecChange, EveryOutputFollowsANewPublisher) {
+  if (!vvtest::NginxRtmp::Available()) GTEST_SKIP() << "nginx with the RTMP module is not installed";
+  TempDir dir("vvcc");
+  vvtest::NginxRtmp::Options opt;
+  opt.record = true;
+  vvtest::NginxRtmp nginx(opt);
+  ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+  auto recordingOf = [&](const std::string& stream) {
+    std::string found;
+    for (const std::string& f : nginx.Recordings())
+      if (f.find("/" + stream + "-") != std::string::npos) found = f;
+    return found;
+  };
+  auto recordingsOf = [&](const std::string& stream) {
+    int n = 0;
+    for (const std::string& f : nginx.Recordings())
+      if (f.find("/" + stream + "-") != std::string::npos) ++n;
+    return n;
+  };
+
+  const std::string src = nginx.Url("src");
+  std::unique_ptr<Child> publisher(new Child(Publisher("640x360", 44100, src)));
+  std::this_thread::sleep_for(milliseconds(700));
+
+  CLiveSource source(60);
+  source.SetUrl(src);
+  StreamChannel* channel = new StreamChannel(60, nullptr);
+  struct Forward {
+    int id;
+    std::string stream;
+    int bufferTime;
+    int bufferType;
+    int sliceSeconds;
+  } forwards[] = {
+      {61, "direct", 0, 0, 0},
+      {62, "memory", 3, 0, 0},
+      {63, "file", 11, 1, 10},
+  };
+  for (const Forward& f : forwards) {
+    ForwardTaskInfo row;
+    row.buffer_time = f.bufferTime;
+    row.buffer_type = f.bufferType;
+    row.slice_seconds = f.sliceSeconds;
+    channel->AddOutput(f.id, StreamChannel::kStreamOutput,
+                       new StreamOutput(f.id, nginx.Url(f.stream), StreamOutput::kPublish,
+                                        f.bufferTime > 0 ? &row : nullptr, nullptr));
+  }
+  const int relayPort = vvtest::FreePort();
+  StreamOutput* relay = new StreamOutput(64, "", StreamOutput::kRelay, nullptr, nullptr);
+  relay->SetPort(relayPort);
+  channel->AddOutput(64, StreamChannel::kStreamOutput, relay);
+  struct Recording {
+    int id;
+    int fileType;
+    int fileMod;
+  } recordings[] = {{65, 0, 1}, {66, 1, 0}, {67, 2, 1}};
+  for (const Recording& r : recordings) {
+    RecordTaskInfo row;
+    row.name = "cc";
+    row.fileType = r.fileType;
+    row.saveFolder = dir.file("rec" + std::to_string(r.id));
+    row.fileMod = r.fileMod;
+    row.direMod = 1;
+    channel->AddOutput(r.id, StreamChannel::kRecordOutput, new StreamOutput(r.id, "", StreamOutput::kRecord, nullptr, &row));
+  }
+  source.AddOutput(channel, 60);
+  ASSERT_TRUE(source.Start());
+  RelayReader reader(relayPort);
+
+  // Everything runs on the first publisher for a while.
+  ASSERT_TRUE(vvtest::WaitFor(
+      [&] {
+        return reader.Connected() && !reader.Records().empty() && !recordingOf("direct").empty() &&
+               HasFrameOfSize(recordingOf("direct"), "640x360") && !recordingOf("memory").empty();
+      },
+      milliseconds(20000 * kSlowdown), milliseconds(300)));
+  std::this_thread::sleep_for(milliseconds(3000));
+
+  // The encoder restarts with new settings.
+  publisher.reset(new Child(Publisher("1280x720", 48000, src)));
+  const int64_t changed = NowMs();
+
+  // The direct forward shows the new pictures within a few seconds.
+  EXPECT_TRUE(vvtest::WaitFor([&] { return HasFrameOfSize(recordingOf("direct"), "1280x720"); },
+                              milliseconds(5000 * kSlowdown), milliseconds(200)))
+      << "no 1280x720 picture at the direct sink " << (NowMs() - changed) << " ms after the change";
+  RecordProperty("direct_sink_new_size_ms", static_cast<int>(NowMs() - changed));
+  printf("direct sink: the new size %lld ms after the change\n", static_cast<long long>(NowMs() - changed));
+
+  // A forward started after the change.
+  channel->AddOutput(68, StreamChannel::kStreamOutput,
+                     new StreamOutput(68, nginx.Url("late"), StreamOutput::kPublish, nullptr, nullptr));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return HasFrameOfSize(recordingOf("late"), "1280x720"); },
+                              milliseconds(8000 * kSlowdown), milliseconds(200)));
+  EXPECT_TRUE(vvtest::WaitFor([&] { return HasFrameOfSize(recordingOf("memory"), "1280x720"); },
+                              milliseconds(8000 * kSlowdown), milliseconds(200)));
+  // The file delay plays the change 11 s after it happened.
+  EXPECT_TRUE(vvtest::WaitFor([&] { return HasFrameOfSize(recordingOf("file"), "1280x720"); },
+                              milliseconds(25000 * kSlowdown), milliseconds(500)));
+  std::this_thread::sleep_for(milliseconds(2000));
+
+  // Stopping the outputs unpublishes (nginx closes its recordings) and
+  // finishes the record files.
+  for (int id : {61, 62, 63, 64, 65, 66, 67, 68}) channel->RemoveOutput(id, id >= 65 && id <= 67 ? 2 : 1);
+  reader.Stop();
+  source.Stop();
+  publisher.reset();
+  std::this_thread::sleep_for(milliseconds(500));
+
+  for (const char* stream : {"direct", "memory", "file", "late"}) {
+    SCOPED_TRACE(stream);
+    std::string path = recordingOf(stream);
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(recordingsOf(stream), 1) << "one connection all along";
+    std::vector<std::string> errors = DecodeErrors(path);
+    EXPECT_TRUE(errors.empty()) << errors.size() << " error lines, the first: " << errors.front();
+    std::string late = std::string(stream) == "late" ? "1280x720" : "640x360 1280x720";
+    EXPECT_EQ(SizeRuns(FrameSizes(path)), late);
+    std::vector<int> rates = AacHeaderRates(vvtest::ReadFlvTags(path));
+    ASSERT_FALSE(rates.empty());
+    EXPECT_EQ(rates.back(), 48000) << "the AAC header after the change";
+    if (std::string(stream) != "late") {
+      EXPECT_EQ(rates.front(), 44100);
+    }
+  }
+
+  {
+    SCOPED_TRACE("relay");
+    std::string path = dir.file("relay.flv");
+    ASSERT_TRUE(vvtest::WriteFlvTags(path, vvtest::TagsFromRecords(reader.Records())));
+    std::vector<std::string> errors = DecodeErrors(path);
+    EXPECT_TRUE(errors.empty()) << errors.size() << " error lines, the first: " << errors.front();
+    EXPECT_EQ(SizeRuns(FrameSizes(path)), "640x360 1280x720");
+    std::vector<int> rates = AacHeaderRates(vvtest::ReadFlvTags(path));
+    ASSERT_FALSE(rates.empty());
+    EXPECT_EQ(rates.front(), 44100);
+    EXPECT_EQ(rates.back(), 48000);
+  }
+
+  for (const Recording& r : recordings) {
+    SCOPED_TRACE("record file type " + std::to_string(r.fileType));
+    std::vector<std::string> files = FilesIn(dir.file("rec" + std::to_string(r.id)));
+    ASSERT_EQ(files.size(), 2u);
+    const char* sizes[] = {"640x360", "1280x720"};
+    const char* rates[] = {"44100", "48000"};
+    for (size_t i = 0; i < files.size(); ++i) {
+      SCOPED_TRACE(files[i]);
+      std::vector<std::string> errors = DecodeErrors(files[i]);
+      EXPECT_TRUE(errors.empty()) << errors.size() << " error lines, the first: " << errors.front();
+      EXPECT_EQ(SizeRuns(FrameSizes(files[i])), sizes[i]);
+      std::string rate = vvtest::Run("ffprobe -v error -select_streams a -show_entries stream=sample_rate -of csv=p=0 " +
+                                     ShellQuote(files[i]))
+                             .output;
+      EXPECT_EQ(rate, std::string(rates[i]) + "\n");
+    }
+  }
+}
