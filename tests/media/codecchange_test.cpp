@@ -20,10 +20,17 @@
 #include <thread>
 #include <vector>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "media/FlvPackager.h"
 #include "media/LiveSource.h"
+#include "media/RecordFile.h"
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
 #include "tests/media/FlvTags.h"
+#include "tests/media/RecordMedia.h"
 #include "tests/media/RelayClient.h"
 #include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
@@ -176,6 +183,46 @@ std::vector<std::string> FilesIn(const std::string& dir) {
   std::string line;
   while (std::getline(in, line)) files.push_back(dir + "/" + line.substr(2));
   return files;
+}
+
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes r;
+  for (const Bytes& p : parts) r.insert(r.end(), p.begin(), p.end());
+  return r;
+}
+
+std::unique_ptr<IoBuffer> Packet(int type, int codec, const Bytes& bytes, int64_t ts) {
+  auto p = std::make_unique<IoBuffer>(static_cast<int>(bytes.size()) + 1);
+  p->Write(bytes.data(), static_cast<int>(bytes.size()));
+  p->SetType(type);
+  p->SetCodecId(codec);
+  p->SetTimestamp(ts);
+  return p;
+}
+
+Bytes Of(const IoBuffer* b) { return b ? Bytes(b->GetData(), b->GetData() + b->GetSize()) : Bytes(); }
+
+// The packets of b as they continue a's stream: times offset to follow its
+// end, pts and dts in a's time bases (one input keeps its time bases).
+std::vector<std::unique_ptr<IoBuffer>> Continuing(const vvtest::SourceMedia& a, const vvtest::SourceMedia& b) {
+  const AVRational ms{1, 1000};
+  int64_t offsetMs = static_cast<int64_t>(a.seconds * 1000) + 40;
+  std::vector<std::unique_ptr<IoBuffer>> out;
+  for (const auto& p : b.packets) {
+    bool video = p->GetType() == 1;
+    AVRational from = video ? b.videoTimeBase : b.audioTimeBase;
+    AVRational to = video ? a.videoTimeBase : a.audioTimeBase;
+    std::unique_ptr<IoBuffer> c(CloneIoBuffer(p.get()));
+    c->SetTimestamp(p->GetTimestamp() + offsetMs);
+    c->SetPts(av_rescale_q(p->GetPts(), from, to) + av_rescale_q(offsetMs, ms, to));
+    c->SetDts(av_rescale_q(p->GetDts(), from, to) + av_rescale_q(offsetMs, ms, to));
+    c->SetDuration(static_cast<int>(av_rescale_q(p->GetDuration(), from, to)));
+    out.push_back(std::move(c));
+  }
+  return out;
 }
 
 }  // namespace
@@ -343,4 +390,142 @@ TEST(CodecChange, EveryOutputFollowsANewPublisher) {
       EXPECT_EQ(rate, std::string(rates[i]) + "\n");
     }
   }
+}
+
+// Packaging builds the AVC header anew when an access unit brings other
+// parameter sets, and the AAC header when the AudioSpecificConfig changes;
+// parameter sets repeated unchanged leave the header as it is. Every tag
+// carries the header it needs.
+TEST(CodecChange, PackagingFollowsTheStreamsParameterSets) {
+  const Bytes sc = {0, 0, 0, 1};
+  const Bytes sps = {0x67, 0x42, 0xc0, 0x1f, 0xda, 0x01, 0x40, 0x16, 0xe8, 0x40};
+  const Bytes sps2 = {0x67, 0x4d, 0x40, 0x1e, 0xda, 0x01, 0x40, 0x16, 0xe8, 0x40};
+  const Bytes pps = {0x68, 0xce, 0x3c, 0x80};
+  const Bytes pps2 = {0x68, 0xee, 0x3c, 0x80};
+  const Bytes idr = {0x65, 0x88, 0x84, 0x00, 0x33, 0x44};
+  const Bytes p = {0x41, 0x9a, 0x00, 0x10, 0x77};
+  struct Case {
+    const char* what;
+    Bytes unit;
+    bool newHeader;
+    Bytes headerSps, headerPps;
+  } cases[] = {
+      {"first sets", Cat({sc, sps, sc, pps, sc, idr}), true, sps, pps},
+      {"inter picture", Cat({sc, p}), false, sps, pps},
+      {"the same sets again", Cat({sc, sps, sc, pps, sc, idr}), false, sps, pps},
+      {"another SPS", Cat({sc, sps2, sc, pps, sc, idr}), true, sps2, pps},
+      {"another PPS alone", Cat({sc, pps2, sc, idr}), true, sps2, pps2},
+      {"inter picture after", Cat({sc, p}), false, sps2, pps2},
+  };
+  FlvPackager pk;
+  std::vector<IoBuffer*> out;
+  std::vector<std::unique_ptr<IoBuffer>> tags;
+  int64_t ts = 1000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    unsigned version = pk.HeaderVersion();
+    pk.Process(*Packet(1, AV_CODEC_ID_H264, c.unit, ts += 40), out);
+    ASSERT_EQ(out.size(), 1u);
+    tags.emplace_back(out[0]);
+    out.clear();
+    EXPECT_EQ(pk.HeaderVersion() != version, c.newHeader);
+    std::unique_ptr<IoBuffer> expected(
+        FlvPackager::BuildAvcSequenceHeader(c.headerSps.data(), static_cast<int>(c.headerSps.size()),
+                                            c.headerPps.data(), static_cast<int>(c.headerPps.size())));
+    EXPECT_EQ(Of(pk.GetAvcSequenceHeader()), Of(expected.get()));
+    // The tag names its header; an earlier tag keeps the one it needed.
+    ASSERT_TRUE(tags.back()->GetExtraDataShared());
+    EXPECT_EQ(*tags.back()->GetExtraDataShared(), Of(expected.get()));
+  }
+  EXPECT_NE(*tags.front()->GetExtraDataShared(), *tags.back()->GetExtraDataShared());
+  EXPECT_EQ(tags[0]->GetExtraDataShared(), tags[2]->GetExtraDataShared()) << "one block per header";
+
+  // AAC: from the packets' AudioSpecificConfig, or from their ADTS header.
+  struct AudioCase {
+    const char* what;
+    Bytes extradata;
+    Bytes frame;
+    Bytes header;  // the AAC header afterwards
+  } audio[] = {
+      {"44.1 kHz stereo", {0x12, 0x10}, {0x21, 0x00}, {0xAF, 0x00, 0x12, 0x10}},
+      {"the same again", {0x12, 0x10}, {0x21, 0x00}, {0xAF, 0x00, 0x12, 0x10}},
+      {"48 kHz stereo", {0x11, 0x90}, {0x21, 0x00}, {0xAF, 0x00, 0x11, 0x90}},
+      {"ADTS at 32 kHz mono", {}, {0xFF, 0xF1, 0x54, 0x40, 0x01, 0x1F, 0xFC, 0x21}, {0xAF, 0x00, 0x12, 0x88}},
+  };
+  for (const AudioCase& c : audio) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<IoBuffer> in = Packet(2, AV_CODEC_ID_AAC, c.frame, ts += 23);
+    in->SetSampleRate(44100);
+    in->SetChannels(2);
+    if (!c.extradata.empty()) in->SetExtraData(c.extradata.data(), static_cast<int>(c.extradata.size()));
+    pk.Process(*in, out);
+    ASSERT_EQ(out.size(), 1u);
+    tags.emplace_back(out[0]);
+    out.clear();
+    EXPECT_EQ(Of(pk.GetAudioSequenceHeader()), c.header);
+    ASSERT_TRUE(tags.back()->GetExtraDataShared());
+    EXPECT_EQ(*tags.back()->GetExtraDataShared(), c.header);
+  }
+}
+
+// A recorder fed one stream and then another of four times the picture and
+// another sample rate, the way a channel hands on a replaced publisher: each
+// configuration gets a file of its own, in every container, also when the
+// new stream's audio comes before its first picture and when the file mode
+// keeps files across an end of stream.
+TEST(CodecChange, RecorderStartsAFilePerConfiguration) {
+  TempDir dir("vvccr");
+  TempDir adir, bdir;
+  vvtest::SourceMedia a, b;
+  ASSERT_TRUE(vvtest::MakeSourceMedia(adir.path(), 2.0, a, "320x240", 44100));
+  ASSERT_TRUE(vvtest::MakeSourceMedia(bdir.path(), 2.0, b, "640x480", 48000));
+  AVCodecContext* video = vvtest::ContextFromParameters(a.video);
+  AVCodecContext* audio = vvtest::ContextFromParameters(a.audio);
+  struct Case {
+    int fileType;
+    int fileMod;
+    bool audioFirst;  // the new stream's first audio packets come before its first picture
+  } cases[] = {{1, 1, false}, {2, 0, true}, {0, 1, true}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("file type " + std::to_string(c.fileType) + (c.audioFirst ? ", audio first" : ""));
+    std::string root = dir.file("r" + std::to_string(n++));
+    std::vector<std::unique_ptr<IoBuffer>> second = Continuing(a, b);
+    if (c.audioFirst) {
+      // Audio of the first 300 ms moves in front of the first picture.
+      std::stable_partition(second.begin(), second.end(), [&](const std::unique_ptr<IoBuffer>& p) {
+        return p->GetType() == 2 && p->GetTimestamp() < second.front()->GetTimestamp() + 300;
+      });
+    }
+    {
+      Recorder rec(RecordSettings{"cc", c.fileType, root, c.fileMod, 1}, video, a.videoTimeBase, audio,
+                   a.audioTimeBase);
+      for (const auto& p : a.packets) {
+        ASSERT_TRUE(rec.Prepare()) << rec.Error();
+        rec.Handle(*p);
+      }
+      for (const auto& p : second) {
+        ASSERT_TRUE(rec.Prepare()) << rec.Error();
+        rec.Handle(*p);
+      }
+      rec.Close();
+    }
+    std::vector<std::string> files = FilesIn(root);
+    ASSERT_EQ(files.size(), 2u);
+    const char* sizes[] = {"320x240", "640x480"};
+    const char* rates[] = {"44100\n", "48000\n"};
+    for (size_t i = 0; i < files.size(); ++i) {
+      SCOPED_TRACE(files[i]);
+      vvtest::ProbeResult r = vvtest::ProbeMedia(files[i]);
+      EXPECT_EQ(r.decodeErrors, "");
+      EXPECT_NEAR(r.duration, 2.0, 0.5);
+      EXPECT_EQ(SizeRuns(FrameSizes(files[i])), sizes[i]);
+      EXPECT_EQ(vvtest::Run("ffprobe -v error -select_streams a -show_entries stream=sample_rate -of csv=p=0 " +
+                            ShellQuote(files[i]))
+                    .output,
+                rates[i]);
+    }
+  }
+  avcodec_free_context(&video);
+  avcodec_free_context(&audio);
 }
