@@ -254,10 +254,14 @@ void StreamOutput::OfferSequenceHeader(const IoBuffer& tag) {
 
 void StreamOutput::KeepLeavingHeader(const IoBuffer* p) {
   if (!IsSequenceHeader(p)) return;
+  // Due again: a sender that sends this very packet marks it sent, one that
+  // dropped it sends the stored copy before its next packet.
   if (p->GetType() == 9) {
     SetVideoHeader(p);
+    videoHeaderSent = false;
   } else {
     SetAudioHeader(p);
+    audioHeaderSent = false;
   }
 }
 

@@ -130,8 +130,9 @@ class StreamOutput {
   bool OpenRecordFile();
 
   // Every packet leaves the queue through these two. A sequence header
-  // that leaves it, sent or dropped, becomes the stored one, so the next
-  // connection or slice starts with the header of what follows it.
+  // that leaves it, sent or dropped, becomes the stored one and is due on
+  // the connection, so what follows it never goes out behind an older one,
+  // and the next connection or slice starts with it.
   IoBuffer* TakeFront();
   void ClearQueue();
   void KeepLeavingHeader(const IoBuffer* packet);
