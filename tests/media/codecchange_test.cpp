@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <atomic>
 #include <chrono>
@@ -32,6 +33,7 @@ extern "C" {
 #include "tests/media/FlvTags.h"
 #include "tests/media/RecordMedia.h"
 #include "tests/media/RelayClient.h"
+#include "tests/media/SubStreams.h"
 #include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
 
@@ -134,6 +136,29 @@ std::vector<int> AacHeaderRates(const std::vector<vvtest::FlvTag>& tags) {
     out.push_back(index < 13 ? rates[index] : -1);
   }
   return out;
+}
+
+
+// Per medium of a file: the sum of its packet durations and where its last
+// packet ends, in seconds.
+struct MediumSpan {
+  double total = 0, end = 0;
+};
+void PacketSpans(const std::string& path, MediumSpan& video, MediumSpan& audio) {
+  std::string rows = vvtest::Run("ffprobe -v quiet -show_entries packet=codec_type,pts_time,duration_time -of csv=p=0 " +
+                                 ShellQuote(path) + " 2>/dev/null")
+                         .output;
+  std::istringstream in(rows);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t c1 = line.find(','), c2 = line.find(',', c1 + 1);
+    if (c1 == std::string::npos || c2 == std::string::npos) continue;
+    MediumSpan& m = line.compare(0, c1, "video") == 0 ? video : audio;
+    double pts = atof(line.substr(c1 + 1, c2 - c1 - 1).c_str());
+    double duration = atof(line.substr(c2 + 1).c_str());
+    m.total += duration;
+    m.end = std::max(m.end, pts + duration);
+  }
 }
 
 // A relay client that keeps every record until stopped.
@@ -300,6 +325,13 @@ TEST(CodecChange, EveryOutputFollowsANewPublisher) {
     channel->AddOutput(r.id, StreamChannel::kRecordOutput, new StreamOutput(r.id, "", StreamOutput::kRecord, nullptr, &row));
   }
   source.AddOutput(channel, 60);
+  // A sub-stream of the same input, decoded and encoded anew: its own
+  // configuration stays, but its decoders must follow the input's.
+  SubStreamInfo sub = SubStream320(0);
+  StreamChannel* transcoded = new StreamChannel(69, &sub);
+  transcoded->AddOutput(70, StreamChannel::kStreamOutput,
+                        new StreamOutput(70, nginx.Url("sub"), StreamOutput::kPublish, nullptr, nullptr));
+  source.AddOutput(transcoded, 69);
   ASSERT_TRUE(source.Start());
   RelayReader reader(relayPort);
 
@@ -338,6 +370,7 @@ TEST(CodecChange, EveryOutputFollowsANewPublisher) {
   // Stopping the outputs unpublishes (nginx closes its recordings) and
   // finishes the record files.
   for (int id : {61, 62, 63, 64, 65, 66, 67, 68}) channel->RemoveOutput(id, id >= 65 && id <= 67 ? 2 : 1);
+  transcoded->RemoveOutput(70, 1);
   reader.Stop();
   source.Stop();
   publisher.reset();
@@ -358,6 +391,21 @@ TEST(CodecChange, EveryOutputFollowsANewPublisher) {
     if (std::string(stream) != "late") {
       EXPECT_EQ(rates.front(), 44100);
     }
+  }
+
+  {
+    // The sub-stream's audio keeps time with its pictures through the change
+    // (read at the wrong rate, the new samples would stretch it).
+    SCOPED_TRACE("sub-stream");
+    std::string path = recordingOf("sub");
+    ASSERT_FALSE(path.empty());
+    std::vector<std::string> errors = DecodeErrors(path);
+    EXPECT_TRUE(errors.empty()) << errors.size() << " error lines, the first: " << errors.front();
+    EXPECT_EQ(SizeRuns(FrameSizes(path)), "320x180");
+    MediumSpan video, audio;
+    PacketSpans(path, video, audio);
+    EXPECT_GT(video.total, 10.0);
+    EXPECT_NEAR(audio.end, video.end, 0.3);
   }
 
   {
