@@ -28,6 +28,7 @@ extern "C" {
 #include "media/FlvPackager.h"
 #include "media/LiveSource.h"
 #include "media/RecordFile.h"
+#include "media/RelayLink.h"
 #include "media/StreamChannel.h"
 #include "media/StreamOutput.h"
 #include "tests/media/FlvTags.h"
@@ -576,4 +577,53 @@ TEST(CodecChange, RecorderStartsAFilePerConfiguration) {
   }
   avcodec_free_context(&video);
   avcodec_free_context(&audio);
+}
+
+// A relay connection that has sent its stored headers gets a new header in
+// line, at the time of the pictures that follow it, and no stored header
+// again; a header in line before any picture stands for the stored one.
+TEST(CodecChange, RelayFeedSendsANewHeaderInLine) {
+  std::unique_ptr<IoBuffer> stored = Packet(9, AV_CODEC_ID_H264, {0x17, 0x00, 0, 0, 0, 1, 0x42}, 0);
+  struct Step {
+    Bytes body;
+    int64_t ts;
+  };
+  struct Expect {
+    uint32_t ts;
+    size_t size;
+    uint8_t second;  // 0 a header, 1 a picture
+  };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;
+    std::vector<Expect> records;
+  } cases[] = {
+      {"a change after pictures",
+       {{{0x17, 0x01, 0}, 1000}, {{0x27, 0x01, 0}, 1040}, {{0x17, 0x00, 0, 0, 0, 1, 0x4d, 0x40}, 1080},
+        {{0x17, 0x01, 0}, 1080}},
+       {{0, 7, 0}, {0, 3, 1}, {40, 3, 1}, {80, 8, 0}, {80, 3, 1}}},
+      {"a header in line first",
+       {{{0x17, 0x00, 0, 0, 0, 1, 0x4d, 0x40}, 500}, {{0x17, 0x01, 0}, 500}},
+       {{0, 8, 0}, {0, 3, 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int sv[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    RelayFeed feed;
+    for (const Step& step : c.steps) {
+      std::unique_ptr<IoBuffer> p = Packet(9, AV_CODEC_ID_H264, step.body, step.ts);
+      ASSERT_TRUE(feed.Send(sv[0], *p, nullptr, stored.get()));
+    }
+    close(sv[0]);
+    std::vector<vvtest::RelayRecord> got = vvtest::ReadRelayRecords(sv[1]);
+    close(sv[1]);
+    ASSERT_EQ(got.size(), c.records.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].timestamp, c.records[i].ts) << "#" << i;
+      EXPECT_EQ(got[i].body.size(), c.records[i].size) << "#" << i;
+      ASSERT_GE(got[i].body.size(), 2u);
+      EXPECT_EQ(got[i].body[1], c.records[i].second) << "#" << i;
+    }
+  }
 }
