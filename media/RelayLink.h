@@ -49,6 +49,9 @@ class RelayFeed {
   // (the stream's configuration changed) is sent as it comes and counts as
   // that kind's header. False when a send failed.
   bool Send(int socket, const IoBuffer& packet, const IoBuffer* audioHeader, const IoBuffer* videoHeader);
+  // The stored header of that kind (8 audio, 9 video) goes out again before
+  // the next packet of its kind: the header sent last no longer applies.
+  void HeaderDue(int type) { (type == 8 ? audioHeaderSent : videoHeaderSent) = false; }
   int64_t BaseTimestamp() const { return baseTimestamp; }
   bool AudioHeaderSent() const { return audioHeaderSent; }
   bool VideoHeaderSent() const { return videoHeaderSent; }
