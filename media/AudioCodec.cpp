@@ -176,10 +176,17 @@ bool AudioDecoder::SendAndCollect(AVPacket* pkt) {
 
 AVFrame* AudioDecoder::Decode(const IoBuffer* in) {
   if (!in) return nullptr;
-  return Decode(in->GetData(), in->GetSize(), in->GetPts());
+  const auto& config = in->GetExtraDataShared();
+  bool changed = config && packetConfig && config != packetConfig && *config != *packetConfig;
+  if (config) packetConfig = config;
+  return Decode(in->GetData(), in->GetSize(), in->GetPts(), changed ? config.get() : nullptr);
 }
 
 AVFrame* AudioDecoder::Decode(const uint8_t* bytes, int size, int64_t pts) {
+  return Decode(bytes, size, pts, nullptr);
+}
+
+AVFrame* AudioDecoder::Decode(const uint8_t* bytes, int size, int64_t pts, const std::vector<uint8_t>* newConfig) {
   if (!ctx || !bytes || size <= 0) return nullptr;
   output->Clear();
   outputSamples = 0;
@@ -188,6 +195,10 @@ AVFrame* AudioDecoder::Decode(const uint8_t* bytes, int size, int64_t pts) {
   if (av_new_packet(packet, size) < 0) return nullptr;
   memcpy(packet->data, bytes, size);
   packet->pts = pts;
+  if (newConfig && !newConfig->empty()) {
+    uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_NEW_EXTRADATA, newConfig->size());
+    if (side) memcpy(side, newConfig->data(), newConfig->size());
+  }
   bool ok = SendAndCollect(packet);
   av_packet_unref(packet);
   if (!ok || !gotFrame || output->GetSize() == 0) return nullptr;

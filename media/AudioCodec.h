@@ -7,6 +7,7 @@
 // encoder: planar float), cuts it into the encoder's frames, keeps what is
 // left over for the next call, and queues the encoded packets.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/IoBuffer.h"
@@ -49,7 +50,9 @@ class AudioDecoder {
   bool IsOpen() const { return ctx != nullptr; }
   // Decodes one packet; every frame it gives is resampled and its PCM
   // appended to the output buffer (emptied first). Returns the last decoded
-  // frame, or null when no PCM came out.
+  // frame, or null when no PCM came out. A packet whose extradata differs
+  // from the previous packet's (the stream changed its configuration) hands
+  // the new one to the decoder.
   AVFrame* Decode(const IoBuffer* packet);
   AVFrame* Decode(const uint8_t* bytes, int size, int64_t pts);
   // End of stream: the decoder's and the resampler's remaining samples go to
@@ -66,6 +69,7 @@ class AudioDecoder {
  private:
   bool Resample(const AVFrame* f);
   bool SendAndCollect(AVPacket* pkt);
+  AVFrame* Decode(const uint8_t* bytes, int size, int64_t pts, const std::vector<uint8_t>* newConfig);
 
   [[maybe_unused]] int liveId;  // the live item this decoder serves
   int codecId = 0;
@@ -77,6 +81,8 @@ class AudioDecoder {
   int outChannels = 2;
   int outSampleFormat = 1;
   std::vector<uint8_t> extra;
+  // Extradata of the last packet that carried any (decode thread).
+  std::shared_ptr<const std::vector<uint8_t>> packetConfig;
   AVCodecContext* ctx = nullptr;
   AVCodecContext* copied = nullptr;
   AVFrame* frame = nullptr;

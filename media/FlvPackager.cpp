@@ -1,6 +1,7 @@
 #include "media/FlvPackager.h"
 
 #include <cstdlib>
+#include <memory>
 
 extern "C" {
 #include <libavcodec/codec_id.h>
@@ -17,6 +18,10 @@ constexpr int kKeyFlag = 1;
 
 const int kAacRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                            22050, 16000, 12000, 11025, 8000,  7350};
+
+IoBuffer::ExtraData SharedBytes(const IoBuffer* b) {
+  return std::make_shared<const std::vector<uint8_t>>(b->GetData(), b->GetData() + b->GetSize());
+}
 
 IoBuffer* NewTag(int type, int64_t timestamp, int capacity) {
   IoBuffer* b = new IoBuffer(capacity < 16 ? 16 : capacity);
@@ -40,6 +45,11 @@ void FlvPackager::DropHeaders() {
   delete audioHeader;
   avcHeader = audioHeader = nullptr;
   haveVideoHeader = haveAudioHeader = false;
+  avcHeaderBytes.reset();
+  audioHeaderBytes.reset();
+  headerSps.clear();
+  headerPps.clear();
+  headerAudioConfig.clear();
 }
 
 void FlvPackager::Reset() {
@@ -123,17 +133,25 @@ void FlvPackager::Process(const IoBuffer& packet, std::vector<IoBuffer*>& out) {
   }
 }
 
+bool FlvPackager::SetVideoHeader(const uint8_t* sps, int spsLength, const uint8_t* pps, int ppsLength) {
+  IoBuffer* h = BuildAvcSequenceHeader(sps, spsLength, pps, ppsLength);
+  if (!h) return false;
+  delete avcHeader;
+  avcHeader = h;
+  avcHeaderBytes = SharedBytes(h);
+  headerSps.assign(sps, sps + spsLength);
+  headerPps.assign(pps, pps + ppsLength);
+  haveVideoHeader = true;
+  ++headerVersion;
+  return true;
+}
+
 void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& out) {
   parser.Parse(packet.GetData(), packet.GetSize());
   if (parser.HasParameterSets() && !haveVideoHeader) {
     const IoBuffer* s = parser.GetSps();
     const IoBuffer* p = parser.GetPps();
-    avcHeader = BuildAvcSequenceHeader(s->GetData() + 4, s->GetSize() - 4, p->GetData() + 4,
-                                       p->GetSize() - 4);
-    if (avcHeader) {
-      haveVideoHeader = true;
-      ++headerVersion;
-    }
+    SetVideoHeader(s->GetData() + 4, s->GetSize() - 4, p->GetData() + 4, p->GetSize() - 4);
   }
   if (!haveVideoHeader) {
     while (IoBuffer* u = parser.TakeNalUnit()) delete u;
@@ -143,19 +161,33 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
   // pictures coded in several slices reach the decoder whole.
   work->Clear();
   bool key = false, anySlice = false;
+  // Parameter sets the access unit carries; the stream may bring new ones
+  // at any time (an encoder restarted with other settings behind the same
+  // input), and its pictures need the header made from them.
+  std::vector<uint8_t> sps, pps;
   while (IoBuffer* u = parser.TakeNalUnit()) {
     int n = u->GetSize() - 4;
     if (n > 0) {
-      int nalType = u->GetData()[4] & 0x1f;
+      const uint8_t* nal = u->GetData() + 4;
+      int nalType = nal[0] & 0x1f;
       if (nalType >= 1 && nalType <= 5) {
         anySlice = true;
         parser.GetFrameType(u->GetData(), u->GetSize());
         if (parser.GetLastFrameType() == H264Frame::kKey) key = true;
+      } else if (nalType == 7) {
+        sps.assign(nal, nal + n);
+      } else if (nalType == 8) {
+        pps.assign(nal, nal + n);
       }
       work->WriteUInt32(static_cast<uint32_t>(n));
-      work->Write(u->GetData() + 4, n);
+      work->Write(nal, n);
     }
     delete u;
+  }
+  if ((!sps.empty() && sps != headerSps) || (!pps.empty() && pps != headerPps)) {
+    const std::vector<uint8_t>& s = sps.empty() ? headerSps : sps;
+    const std::vector<uint8_t>& p = pps.empty() ? headerPps : pps;
+    SetVideoHeader(s.data(), static_cast<int>(s.size()), p.data(), static_cast<int>(p.size()));
   }
   if (!anySlice) {
     work->Clear();
@@ -176,10 +208,34 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
   tag->SetCodecId(AV_CODEC_ID_H264);
   tag->SetCompositionTime(cts);
   tag->SetStreamIndex(packet.GetStreamIndex());
+  tag->SetExtraDataShared(avcHeaderBytes);
   tag->SetDts(ts);
   tag->SetPts(ts + cts);
   work->Clear();
   out.push_back(tag);
+}
+
+void FlvPackager::AacConfig(const IoBuffer& packet, int adts, std::vector<uint8_t>& config, bool* offTable) {
+  const uint8_t* data = packet.GetData();
+  int size = packet.GetSize();
+  if (packet.GetExtraDataSize() > 0) {
+    config.assign(packet.GetExtraData(), packet.GetExtraData() + packet.GetExtraDataSize());
+  } else if (adts > 0 && size >= 4 && ((data[2] >> 2) & 0xF) < 13 &&
+             (((data[2] & 0x1) << 2) | (data[3] >> 6)) != 0) {
+    // The ADTS header carries what the AudioSpecificConfig says (unless
+    // its rate index is reserved or its channels come from a program
+    // config element, which two bytes cannot carry).
+    int objectType = ((data[2] >> 6) & 0x3) + 1;
+    int index = (data[2] >> 2) & 0xF;
+    int channels = ((data[2] & 0x1) << 2) | (data[3] >> 6);
+    config = {static_cast<uint8_t>((objectType << 3) | (index >> 1)),
+              static_cast<uint8_t>(((index & 1) << 7) | ((channels & 0x0F) << 3))};
+  } else {
+    int index = AacFrequencyIndex(packet.GetSampleRate());
+    if (offTable) *offTable = kAacRates[index] != packet.GetSampleRate();
+    config = {static_cast<uint8_t>(0x10 | (index >> 1)),
+              static_cast<uint8_t>(((index & 1) << 7) | ((packet.GetChannels() & 0x0F) << 3))};
+  }
 }
 
 void FlvPackager::ProcessAudio(const IoBuffer& packet, std::vector<IoBuffer*>& out) {
@@ -188,40 +244,32 @@ void FlvPackager::ProcessAudio(const IoBuffer& packet, std::vector<IoBuffer*>& o
   bool mp3 = packet.GetCodecId() == AV_CODEC_ID_MP3;
   if (!data || size <= 0) return;
   int adts = mp3 ? 0 : AdtsHeaderLength(data, size);
-  if (!haveAudioHeader) {
+  std::vector<uint8_t> config;
+  bool offTable = false;
+  // An AAC stream may change its configuration in the middle (another
+  // encoder behind the same input): the header follows it.
+  if (!mp3) AacConfig(packet, adts, config, &offTable);
+  if (!haveAudioHeader || (!mp3 && config != headerAudioConfig)) {
+    delete audioHeader;
     if (mp3) {
       audioHeader = NewTag(8, 0, size + 1);
       audioHeader->WriteUInt8(kMp3TagByte);
       audioHeader->Write(data, size);
     } else {
-      audioHeader = NewTag(8, 0, 16 + packet.GetExtraDataSize());
+      if (offTable) {
+        LogWarn("AAC sample rate %d not in the table, using %d", packet.GetSampleRate(),
+                kAacRates[AacFrequencyIndex(packet.GetSampleRate())]);
+      }
+      audioHeader = NewTag(8, 0, 16 + static_cast<int>(config.size()));
       audioHeader->WriteUInt8(kAacTagByte);
       audioHeader->WriteUInt8(0x00);
-      if (packet.GetExtraDataSize() > 0) {
-        audioHeader->Write(packet.GetExtraData(), packet.GetExtraDataSize());
-      } else if (adts > 0 && size >= 4 && ((data[2] >> 2) & 0xF) < 13 &&
-                 (((data[2] & 0x1) << 2) | (data[3] >> 6)) != 0) {
-        // The ADTS header carries what the AudioSpecificConfig says (unless
-        // its rate index is reserved or its channels come from a program
-        // config element, which two bytes cannot carry).
-        int objectType = ((data[2] >> 6) & 0x3) + 1;
-        int index = (data[2] >> 2) & 0xF;
-        int channels = ((data[2] & 0x1) << 2) | (data[3] >> 6);
-        audioHeader->WriteUInt8(static_cast<uint8_t>((objectType << 3) | (index >> 1)));
-        audioHeader->WriteUInt8(static_cast<uint8_t>(((index & 1) << 7) | ((channels & 0x0F) << 3)));
-      } else {
-        int index = AacFrequencyIndex(packet.GetSampleRate());
-        if (kAacRates[index] != packet.GetSampleRate())
-          LogWarn("AAC sample rate %d not in the table, using %d", packet.GetSampleRate(),
-                  kAacRates[index]);
-        audioHeader->WriteUInt8(static_cast<uint8_t>(0x10 | (index >> 1)));
-        audioHeader->WriteUInt8(
-            static_cast<uint8_t>(((index & 1) << 7) | ((packet.GetChannels() & 0x0F) << 3)));
-      }
+      audioHeader->Write(config.data(), static_cast<int>(config.size()));
+      headerAudioConfig = config;
     }
     audioHeader->SetCodecId(packet.GetCodecId());
     audioHeader->SetSampleRate(packet.GetSampleRate());
     audioHeader->SetChannels(packet.GetChannels());
+    audioHeaderBytes = SharedBytes(audioHeader);
     haveAudioHeader = true;
     ++headerVersion;
   }
@@ -239,6 +287,7 @@ void FlvPackager::ProcessAudio(const IoBuffer& packet, std::vector<IoBuffer*>& o
   tag->SetSampleRate(packet.GetSampleRate());
   tag->SetChannels(packet.GetChannels());
   tag->SetStreamIndex(packet.GetStreamIndex());
+  tag->SetExtraDataShared(audioHeaderBytes);
   tag->SetDts(ts);
   tag->SetPts(ts);
   out.push_back(tag);

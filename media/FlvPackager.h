@@ -20,11 +20,16 @@ class FlvPackager {
   // Handles one stream packet (type 1 video, 2 audio, 3 end of stream; the
   // caller keeps it) and appends what it produces to out, which the caller
   // then owns: type 9 video tag bodies, type 8 audio tag bodies, type 3 end
-  // of stream. Timestamps count from the first packet of the run.
+  // of stream. Timestamps count from the first packet of the run. Each tag
+  // carries, as its extradata, the bytes of the sequence header it needs
+  // (one shared block per header), so whoever hands tags on can tell where
+  // in the stream a new header takes over.
   void Process(const IoBuffer& packet, std::vector<IoBuffer*>& out);
 
   // Current sequence headers (type 9 / type 8, timestamp 0), null until
-  // built; owned here and valid until the next Process or Reset.
+  // built; owned here and valid until the next Process or Reset. Each is
+  // built anew when the stream brings other parameter sets (SPS, PPS) or
+  // another AudioSpecificConfig than the header holds.
   const IoBuffer* GetAvcSequenceHeader() const { return avcHeader; }
   const IoBuffer* GetAudioSequenceHeader() const { return audioHeader; }
   // Grows whenever a header is built or dropped, so a caller can tell when
@@ -50,11 +55,19 @@ class FlvPackager {
   void ProcessAudio(const IoBuffer& packet, std::vector<IoBuffer*>& out);
   int64_t Relative(int64_t t);
   void DropHeaders();
+  bool SetVideoHeader(const uint8_t* sps, int spsLength, const uint8_t* pps, int ppsLength);
+  // The AudioSpecificConfig an AAC packet stands for: its extradata, else
+  // what its ADTS header or its rate and channel count say.
+  static void AacConfig(const IoBuffer& packet, int adts, std::vector<uint8_t>& config, bool* offTable);
 
   H264Frame parser;
   IoBuffer* work;
   IoBuffer* avcHeader = nullptr;
   IoBuffer* audioHeader = nullptr;
+  // What the current headers were built from (NAL units without start
+  // codes; the AudioSpecificConfig).
+  std::vector<uint8_t> headerSps, headerPps, headerAudioConfig;
+  IoBuffer::ExtraData avcHeaderBytes, audioHeaderBytes;
   bool haveVideoHeader = false;
   bool haveAudioHeader = false;
   bool baseSet = false;

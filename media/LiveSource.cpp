@@ -20,6 +20,7 @@ extern "C" {
 #include "core/Log.h"
 #include "media/AudioCodec.h"
 #include "media/CameraUrl.h"
+#include "media/CodecConfig.h"
 #include "media/VideoCodec.h"
 #include "platform/CaptureDevices.h"
 
@@ -30,6 +31,10 @@ constexpr int kKeyFlag = 1;
 // Timestamps that move further than this from the previous packet of the
 // same medium are a jump (a wrap, a splice), not a gap.
 constexpr int64_t kJumpMs = 10000;
+// Decode times never go back within a stream: going back further than this
+// is a new stream behind the same input (a publisher replaced at the
+// server), whose times start afresh.
+constexpr int64_t kBackJumpMs = 1000;
 // Probing a live input reads up to FFmpeg's analyse duration (5 s) of it.
 constexpr int64_t kProbeBudgetMs = 5000;
 
@@ -780,6 +785,7 @@ void CLiveSource::ReadLoop(Input& in) {
     }
     if (pkt->stream_index == in.videoIndex) {
       if (videoCodecId == AV_CODEC_ID_H264 && bsf) {
+        NoteNewVideoConfig(pkt);
         if (av_bsf_send_packet(bsf, pkt) == 0) {
           while (av_bsf_receive_packet(bsf, filtered) == 0) {
             HandleVideo(in, filtered);
@@ -838,7 +844,7 @@ bool CLiveSource::Stamp(Input& in, bool video, int64_t pts, int64_t dts, int64_t
     in.originMs = dtsMs;
   }
   ts = dtsMs - in.originMs + in.originShift + offset;
-  if (last >= 0 && (ts - last > kJumpMs || last - ts > kJumpMs)) {
+  if (last >= 0 && (ts - last > kJumpMs || last - ts > kBackJumpMs)) {
     // A jump (a wrap or a splice): carry on from the previous packet.
     int64_t step = duration > 0 ? av_rescale_q(duration, tb, kMs) : 0;
     offset += last + step - ts;
@@ -926,11 +932,62 @@ void CLiveSource::HandleVideo(Input& in, AVPacket* pkt) {
   Pace(in, ts);
 }
 
+void CLiveSource::NoteNewVideoConfig(const AVPacket* pkt) {
+  size_t size = 0;
+  const uint8_t* side = av_packet_get_side_data(pkt, AV_PKT_DATA_NEW_EXTRADATA, &size);
+  if (!side || size == 0 || size > INT32_MAX) return;
+  const AVCodecParameters* in = bsf->par_in;
+  if (in->extradata_size == static_cast<int>(size) && memcmp(in->extradata, side, size) == 0) return;
+  // The stream changed its parameter sets (another encoder behind the same
+  // input): the filter starts over with them, so the pictures from here on
+  // carry them in Annex B form.
+  AVBSFContext* fresh = nullptr;
+  const AVBitStreamFilter* f = av_bsf_get_by_name("h264_mp4toannexb");
+  bool ok = f && av_bsf_alloc(f, &fresh) == 0 && avcodec_parameters_copy(fresh->par_in, in) >= 0;
+  if (ok) {
+    av_freep(&fresh->par_in->extradata);
+    fresh->par_in->extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+    ok = fresh->par_in->extradata != nullptr;
+  }
+  if (ok) {
+    memcpy(fresh->par_in->extradata, side, size);
+    fresh->par_in->extradata_size = static_cast<int>(size);
+    fresh->time_base_in = bsf->time_base_in;
+    ok = av_bsf_init(fresh) == 0;
+  }
+  if (!ok) {
+    av_bsf_free(&fresh);
+    LogWarn("live source %d: the video configuration changed and cannot be taken over", liveId);
+    return;
+  }
+  av_bsf_free(&bsf);
+  bsf = fresh;
+  LogInfo("live source %d: the video configuration changed", liveId);
+}
+
+void CLiveSource::NoteNewAudioConfig(const AVPacket* pkt) {
+  size_t size = 0;
+  const uint8_t* side = av_packet_get_side_data(pkt, AV_PKT_DATA_NEW_EXTRADATA, &size);
+  if (!side || size == 0) return;
+  if (audioExtra && audioExtra->size() == size && memcmp(audioExtra->data(), side, size) == 0) return;
+  // The stream changed its AAC configuration (another encoder behind the
+  // same input): the packets from here on carry the new one.
+  audioExtra = std::make_shared<const std::vector<uint8_t>>(side, side + size);
+  int rate = 0, channels = 0;
+  if (ReadAudioSpecificConfig(side, static_cast<int>(size), &rate, &channels)) {
+    audioSampleRate = rate;
+    if (channels > 0) audioChannels = channels;
+  }
+  LogInfo("live source %d: the audio configuration changed (%d Hz, %d channels)", liveId, audioSampleRate,
+          audioChannels);
+}
+
 void CLiveSource::HandleAudio(Input& in, AVPacket* pkt) {
   int64_t ts, pts, dts;
   int cts;
   Stamp(in, false, pkt->pts, pkt->dts, pkt->duration, ts, pts, dts, cts);
   if (audioCodecId == AV_CODEC_ID_AAC) {
+    NoteNewAudioConfig(pkt);
     IoBuffer* b = new IoBuffer(pkt->size + 1);
     b->Write(pkt->data, pkt->size);
     b->SetType(2);

@@ -152,6 +152,10 @@ class CLiveSource final : public StreamChannelOwner {
   void ReadLoop(Input& in);
   void HandleVideo(Input& in, AVPacket* pkt);
   void HandleAudio(Input& in, AVPacket* pkt);
+  // Take the new codec configuration an input announces on a packet (a new
+  // AVC or AAC sequence header in the middle of an FLV stream).
+  void NoteNewVideoConfig(const AVPacket* pkt);
+  void NoteNewAudioConfig(const AVPacket* pkt);
   void QueuePacket(IoBuffer* packet);
   bool Stamp(Input& in, bool video, int64_t pts, int64_t dts, int64_t duration, int64_t& ts, int64_t& ptsOut,
              int64_t& dtsOut, int& cts);

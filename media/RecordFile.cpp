@@ -269,8 +269,10 @@ void Recorder::Fail(const std::string& reason) {
 bool Recorder::Prepare() {
   if (file.IsOpen()) return true;
   // A muxer cannot describe H.264 or AAC without its extradata: wait for it.
-  if (video && video->codec_id == AV_CODEC_ID_H264 && video->extradata_size <= 0) return false;
-  if (audio && audio->codec_id == AV_CODEC_ID_AAC && audio->extradata_size <= 0) return false;
+  if (video && video->codec_id == AV_CODEC_ID_H264 && video->extradata_size <= 0 && !config.HasVideoConfig())
+    return false;
+  if (audio && audio->codec_id == AV_CODEC_ID_AAC && audio->extradata_size <= 0 && !config.HasAudioConfig())
+    return false;
   if (std::chrono::steady_clock::now() < retryAt) return false;
 
   LocalTime now = RecordClock::Now();
@@ -296,10 +298,13 @@ bool Recorder::Prepare() {
     ap = avcodec_parameters_alloc();
     if (ap) avcodec_parameters_from_context(ap, audio);
   }
+  // The stream may have changed its configuration since the contexts were made.
+  config.Apply(vp, ap);
   std::string target = UniqueRecordPath(folder + name);
   std::string reason;
   bool ok = (!video || vp) && (!audio || ap) &&
             file.Open(target, vp, videoTimeBase, ap, audioTimeBase, &reason);
+  if (ok) config.Opened(vp, ap);
   avcodec_parameters_free(&vp);
   avcodec_parameters_free(&ap);
   if (!ok) {
@@ -315,6 +320,38 @@ bool Recorder::Prepare() {
 
 bool Recorder::Handle(const IoBuffer& packet) {
   if (!file.IsOpen()) return false;
+  int type = packet.GetType();
+  if (type == 1 || type == 2) {
+    // No file mixes two codec configurations: at a change the file ends as
+    // at an end of stream with a new file to follow.
+    switch (config.Take(packet)) {
+      case RecordConfigWatch::kWrite:
+        break;
+      case RecordConfigWatch::kHeld:
+        return false;
+      case RecordConfigWatch::kCut:
+        return NextConfiguration();
+    }
+  } else if (type == 3 && config.Holding()) {
+    NextConfiguration();
+    if (!file.IsOpen()) return false;
+  }
+  return Write(packet);
+}
+
+bool Recorder::NextConfiguration() {
+  std::vector<IoBuffer*> held = config.Release();
+  CloseFile();
+  bool wrote = false;
+  bool open = Prepare();
+  for (IoBuffer* p : held) {
+    if (open && file.IsOpen()) wrote = Write(*p) || wrote;
+    delete p;
+  }
+  return wrote;
+}
+
+bool Recorder::Write(const IoBuffer& packet) {
   bool wrote = false;
   int type = packet.GetType();
   if (settings.direMod == 0 && (type == 1 || type == 2)) {
@@ -322,7 +359,7 @@ bool Recorder::Handle(const IoBuffer& packet) {
     bool newDay = now.year != opened.year || now.month != opened.month || now.day != opened.day;
     bool cut = !video || (type == 1 && (packet.GetFlags() & AV_PKT_FLAG_KEY));
     if (newDay && cut) {
-      Close();
+      CloseFile();
       if (!Prepare()) return false;
     }
   }
@@ -340,7 +377,7 @@ bool Recorder::Handle(const IoBuffer& packet) {
     // with the input; 0 "追加" keeps it open and continues it when the input
     // comes back.
     if (settings.fileMod == 1) {
-      Close();
+      CloseFile();
       return false;
     }
     file.MarkDiscontinuity();
@@ -349,6 +386,12 @@ bool Recorder::Handle(const IoBuffer& packet) {
 }
 
 void Recorder::Close() {
+  // What a configuration change held back goes into the next file first.
+  if (config.Holding() && file.IsOpen()) NextConfiguration();
+  CloseFile();
+}
+
+void Recorder::CloseFile() {
   if (!file.IsOpen()) return;
   std::string reason;
   if (!file.Close(&reason)) Fail(reason);

@@ -12,6 +12,7 @@ extern "C" {
 
 #include <chrono>
 
+#include "media/CodecConfig.h"
 #include "media/RecordClock.h"
 
 class IoBuffer;
@@ -114,6 +115,8 @@ class Recorder {
   // next packet when there is no video), and that packet opens the next file
   // in the new day's folder, so neither file loses pictures or starts with
   // undecodable ones. True when media was written.
+  // A change of the codec configuration the packets carry ends the file the
+  // same way (RecordConfigWatch), and the next file takes the new one.
   bool Handle(const IoBuffer& packet);
   void Close();
 
@@ -127,6 +130,11 @@ class Recorder {
 
  private:
   void Fail(const std::string& reason);
+  bool Write(const IoBuffer& packet);
+  // Finishes the file and opens the next with the configuration the stream
+  // carries now, then writes what was held back for it.
+  bool NextConfiguration();
+  void CloseFile();
 
   RecordSettings settings;
   const AVCodecContext* video;
@@ -134,6 +142,7 @@ class Recorder {
   AVRational videoTimeBase;
   AVRational audioTimeBase;
   RecordFile file;
+  RecordConfigWatch config;
   std::string path;
   std::string error;
   LocalTime opened;

@@ -126,6 +126,13 @@ bool IsVideoKeyFrame(const IoBuffer& packet) {
   return packet.GetSize() > 0 && (packet.GetData()[0] >> 4) == 1;
 }
 
+// An AVC or AAC sequence header (packet type 0).
+bool IsSequenceHeader(const IoBuffer& packet) {
+  const uint8_t* b = packet.GetData();
+  if (packet.GetSize() < 2 || b[1] != 0) return false;
+  return packet.GetType() == 9 ? (b[0] & 0x0F) == 7 : (b[0] >> 4) == 10;
+}
+
 }  // namespace
 
 uint32_t RelayFeed::RecordTime(int64_t timestamp) {
@@ -156,13 +163,22 @@ bool RelayFeed::Send(int socket, const IoBuffer& packet, const IoBuffer* audioHe
     return true;
   }
   if (type != 8 && type != 9) return true;
+  uint8_t kind = type == 8 ? 0 : 1;
+  bool& headerSent = type == 8 ? audioHeaderSent : videoHeaderSent;
+  if (IsSequenceHeader(packet)) {
+    // The stream's codec configuration changes here: the new header goes
+    // out in line, at the time of what follows it, and stands for the
+    // stored one.
+    uint32_t ts = RecordTime(packet.GetTimestamp());
+    if (!RelaySendRecord(socket, ts, kind, packet.GetData(), static_cast<uint32_t>(packet.GetSize()))) return false;
+    headerSent = true;
+    return true;
+  }
   if (type == 9 && !videoStarted) {
     if (!IsVideoKeyFrame(packet)) return true;
     videoStarted = true;
   }
-  uint8_t kind = type == 8 ? 0 : 1;
   const IoBuffer* header = type == 8 ? audioHeader : videoHeader;
-  bool& headerSent = type == 8 ? audioHeaderSent : videoHeaderSent;
   if (header && !headerSent && header->GetSize() > 0) {
     if (!RelaySendRecord(socket, 0, kind, header->GetData(), static_cast<uint32_t>(header->GetSize()))) return false;
     headerSent = true;

@@ -45,10 +45,15 @@ class RelayFeed {
  public:
   // Sends the records for one FLV tag body packet (type 8 audio, 9 video;
   // other types send nothing). audioHeader/videoHeader: the stored sequence
-  // headers, or null. False when a send failed.
+  // headers, or null. A packet that is itself an AVC or AAC sequence header
+  // (the stream's configuration changed) is sent as it comes and counts as
+  // that kind's header. False when a send failed.
   bool Send(int socket, const IoBuffer& packet, const IoBuffer* audioHeader, const IoBuffer* videoHeader);
   // Packets were dropped: video waits for the next key frame again.
   void SkipToKeyFrame() { videoStarted = false; }
+  // The stored header of that kind (8 audio, 9 video) goes out again before
+  // the next packet of its kind: the header sent last no longer applies.
+  void HeaderDue(int type) { (type == 8 ? audioHeaderSent : videoHeaderSent) = false; }
   int64_t BaseTimestamp() const { return baseTimestamp; }
   bool AudioHeaderSent() const { return audioHeaderSent; }
   bool VideoHeaderSent() const { return videoHeaderSent; }

@@ -553,19 +553,16 @@ void StreamChannel::OutputThread() {
     }
     int type = p->GetType();
     if (type == 9 || type == 8 || type == 3) {
-      IoBuffer* avc = type == 9 ? CopyAvcSequenceHeader() : nullptr;
-      IoBuffer* aac = type == 8 ? CopyAudioSequenceHeader() : nullptr;
       pthread_mutex_lock(&mutex);
       for (auto& kv : outputs) {
         StreamOutput* o = kv.second;
         if (o->GetMode() != 0 && o->GetMode() != 1) continue;
-        if (avc && !o->HasVideoHeader()) o->SetVideoHeader(avc);
-        if (aac && !o->HasAudioHeader()) o->SetAudioHeader(aac);
+        // The tag names the sequence header it needs: an output without one
+        // keeps it, one that holds another gets it in line before the tag.
+        if (type != 3) o->OfferSequenceHeader(*p);
         o->PushPacket(p);
       }
       pthread_mutex_unlock(&mutex);
-      delete avc;
-      delete aac;
     }
     FreePacket(p);
   }

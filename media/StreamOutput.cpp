@@ -3,6 +3,8 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 
 #include "core/FileUtil.h"
 #include "core/Log.h"
@@ -38,6 +40,14 @@ void ReplaceHeader(pthread_mutex_t& lock, IoBuffer*& slot, const IoBuffer* heade
   std::swap(slot, copy);
   pthread_mutex_unlock(&lock);
   delete copy;
+}
+
+// An AVC or AAC sequence header: FLV tag body with packet type 0.
+bool IsSequenceHeaderBody(int type, const uint8_t* body, int size) {
+  if (!body || size < 2 || body[1] != 0) return false;
+  if (type == 9) return (body[0] & 0x0F) == 7;
+  if (type == 8) return (body[0] >> 4) == 10;
+  return false;
 }
 
 IoBuffer* CopyHeader(pthread_mutex_t& lock, IoBuffer*& slot) {
@@ -223,10 +233,65 @@ IoBuffer* StreamOutput::CopyVideoHeader() { return CopyHeader(headerLock, videoH
 
 IoBuffer* StreamOutput::CopyAudioHeader() { return CopyHeader(headerLock, audioHeader); }
 
+bool StreamOutput::IsSequenceHeader(const IoBuffer* p) {
+  return p && IsSequenceHeaderBody(p->GetType(), p->GetData(), p->GetSize());
+}
+
+void StreamOutput::OfferSequenceHeader(const IoBuffer& tag) {
+  const IoBuffer::ExtraData& bytes = tag.GetExtraDataShared();
+  if (!bytes || bytes->empty() || (tag.GetType() != 8 && tag.GetType() != 9)) return;
+  const bool video = tag.GetType() == 9;
+  IoBuffer::ExtraData& offered = video ? offeredVideoHeader : offeredAudioHeader;
+  const bool stored = video ? HasVideoHeader() : HasAudioHeader();
+  if (stored && offered == bytes) return;
+  IoBuffer header(static_cast<int>(bytes->size()));
+  header.Write(bytes->data(), static_cast<int>(bytes->size()));
+  header.SetType(tag.GetType());
+  header.SetCodecId(tag.GetCodecId());
+  if (!stored) {
+    // The first header of a run.
+    video ? SetVideoHeader(&header) : SetAudioHeader(&header);
+    offered = bytes;
+    return;
+  }
+  bool same;
+  if (offered) {
+    same = *offered == *bytes;
+  } else {
+    std::unique_ptr<IoBuffer> current(video ? CopyVideoHeader() : CopyAudioHeader());
+    same = current && current->GetSize() == header.GetSize() &&
+           memcmp(current->GetData(), header.GetData(), header.GetSize()) == 0;
+  }
+  offered = bytes;
+  // An MP3 header is the run's first frame: it stays what the run began with.
+  if (same || !IsSequenceHeader(&header)) return;
+  header.SetTimestamp(tag.GetTimestamp());
+  PushPacket(&header);
+}
+
+void StreamOutput::KeepLeavingHeader(const IoBuffer* p) {
+  if (!IsSequenceHeader(p)) return;
+  // Due again: a sender that sends this very packet marks it sent, one that
+  // dropped it sends the stored copy before its next packet.
+  if (p->GetType() == 9) {
+    SetVideoHeader(p);
+    videoHeaderSent = false;
+  } else {
+    SetAudioHeader(p);
+    audioHeaderSent = false;
+  }
+}
+
 // ---------------------------------------------------------------- intake
 
 void StreamOutput::PushPacket(const IoBuffer* packet) {
-  if (!packet || !connected.load()) return;
+  if (!packet) return;
+  if (!connected.load()) {
+    // Nothing is queued while there is no connection: a new header applies
+    // from the next connection on.
+    if (IsSequenceHeader(packet)) KeepLeavingHeader(packet);
+    return;
+  }
   bitsThisSecond.fetch_add(8 * packet->GetSize());
   if (packet->GetType() == 3) {
     SetVideoHeader(nullptr);
@@ -246,13 +311,17 @@ IoBuffer* StreamOutput::TakeFront() {
   pthread_mutex_lock(&queueLock);
   IoBuffer* p = queue->Pop();
   pthread_mutex_unlock(&queueLock);
+  KeepLeavingHeader(p);
   return p;
 }
 
 void StreamOutput::ClearQueue() {
   if (!queue) return;
   pthread_mutex_lock(&queueLock);
-  queue->Clear();
+  while (IoBuffer* p = queue->Pop()) {
+    KeepLeavingHeader(p);
+    delete p;
+  }
   pthread_mutex_unlock(&queueLock);
 }
 
@@ -541,6 +610,12 @@ void StreamOutput::PumpThread() {
       if (DropBacklog(limit) > 0) continue;
       IoBuffer* packet = TakeFront();
       if (!packet) continue;
+      if (IsSequenceHeader(packet)) {
+        // The stream's configuration changes here (TakeFront stored it).
+        if (PublishPacket(packet)) (packet->GetType() == 9 ? videoHeaderSent : audioHeaderSent) = true;
+        delete packet;
+        continue;
+      }
       if (waitKeyFrame.load() && packet->GetType() == 9) {
         if (!IsVideoKey(packet)) {
           delete packet;

@@ -64,6 +64,15 @@ class StreamOutput {
   bool HasAudioHeader();
   void SetVideoHeader(const IoBuffer* header);
   void SetAudioHeader(const IoBuffer* header);
+  // Called by the channel's send thread before it pushes an FLV tag, which
+  // carries the bytes of its sequence header as extradata. An output
+  // without a header keeps it; when an AVC or AAC header differs from the
+  // one offered before (the stream changed its codec configuration), it is
+  // pushed as a packet of its own, so it goes out in line: after the tags
+  // that still need the old one, before the first that needs it.
+  void OfferSequenceHeader(const IoBuffer& tag);
+  // An AVC or AAC sequence header (FLV tag body, packet type 0).
+  static bool IsSequenceHeader(const IoBuffer* packet);
 
   // Delay settings of a forward-task row that the forward dialog never
   // writes (a slice of 0 s writes files without end, a slice not shorter
@@ -130,8 +139,13 @@ class StreamOutput {
   void RecordThread();
   bool OpenRecordFile();
 
+  // Every packet leaves the queue through these two. A sequence header
+  // that leaves it, sent or dropped, becomes the stored one and is due on
+  // the connection, so what follows it never goes out behind an older one,
+  // and the next connection or slice starts with it.
   IoBuffer* TakeFront();
   void ClearQueue();
+  void KeepLeavingHeader(const IoBuffer* packet);
   // Sender side of the queue bound: once the queue spans more than limitMs
   // the oldest packets are dropped, on to the next video key frame (at most
   // down to half the bound), and video waits for a key frame; the drops are
@@ -182,6 +196,8 @@ class StreamOutput {
   IoBuffer* videoHeader = nullptr;
   IoBuffer* audioHeader = nullptr;
   pthread_mutex_t headerLock;
+  // The headers last offered by the channel (its send thread only).
+  IoBuffer::ExtraData offeredVideoHeader, offeredAudioHeader;
 
   TaskStatus status;
   pthread_mutex_t statusLock;

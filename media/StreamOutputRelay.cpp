@@ -73,6 +73,12 @@ void StreamOutput::RelayThread() {
       queue->WaitFor(wake::kIdleRecheckMs, running);
       continue;
     }
+    // A sequence header that left the queue without this packet being it
+    // (dropped) made the stored one due again.
+    if (!StreamOutput::IsSequenceHeader(packet)) {
+      if (!audioHeaderSent.load() && feed.AudioHeaderSent()) feed.HeaderDue(8);
+      if (!videoHeaderSent.load() && feed.VideoHeaderSent()) feed.HeaderDue(9);
+    }
     // Copies of the stored headers only while one is still to be sent.
     IoBuffer* audio = packet->GetType() == 8 && !feed.AudioHeaderSent() ? CopyAudioHeader() : nullptr;
     IoBuffer* video = packet->GetType() == 9 && !feed.VideoHeaderSent() ? CopyVideoHeader() : nullptr;

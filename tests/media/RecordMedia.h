@@ -40,15 +40,16 @@ struct SourceMedia {
   }
 };
 
-// Makes <dir>/src.mp4 (seconds long, 320x240 25 fps testsrc, 44.1 kHz sine)
-// and loads it; false when ffmpeg or the demuxer fails.
-inline bool MakeSourceMedia(const std::string& dir, double seconds, SourceMedia& out) {
+// Makes <dir>/src.mp4 (seconds long, 320x240 25 fps testsrc, 44.1 kHz sine,
+// or the size and rate given) and loads it; false when ffmpeg or the demuxer
+// fails.
+inline bool MakeSourceMedia(const std::string& dir, double seconds, SourceMedia& out,
+                            const std::string& size = "320x240", int sampleRate = 44100) {
   std::string src = dir + "/src.mp4";
   std::ostringstream cmd;
-  cmd << "ffmpeg -nostdin -y -v error -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
-         "sine=frequency=440:sample_rate=44100 -t "
-      << seconds << " -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -b:a 64k "
-      << ShellQuote(src);
+  cmd << "ffmpeg -nostdin -y -v error -f lavfi -i testsrc=size=" << size << ":rate=25 -f lavfi -i "
+      << "sine=frequency=440:sample_rate=" << sampleRate << " -t " << seconds
+      << " -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -b:a 64k " << ShellQuote(src);
   if (Run(cmd.str(), true).status != 0) return false;
   AVFormatContext* fmt = nullptr;
   if (avformat_open_input(&fmt, src.c_str(), nullptr, nullptr) < 0) return false;
