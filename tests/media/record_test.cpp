@@ -1,7 +1,9 @@
 // Record files: naming, folders, and what FFmpeg's own tools read back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <vector>
@@ -23,6 +25,23 @@ SourceMedia& Media() {
   static bool made = vvtest::MakeSourceMedia(dir.path(), 3, media);
   EXPECT_TRUE(made);
   return media;
+}
+
+// An MP4 that ended normally is an ordinary one, as players and editors
+// read it: one index (moov with the sample tables of the whole file) and no
+// fragments; it plays for the given length without a decode error.
+void ExpectOrdinaryMp4(const std::string& path, double seconds) {
+  SCOPED_TRACE(path);
+  vvtest::Mp4Layout layout = vvtest::ReadMp4Layout(path);
+  ASSERT_TRUE(layout.read);
+  EXPECT_FALSE(layout.hasMoof);
+  EXPECT_FALSE(layout.hasMvex);
+  EXPECT_NE(std::find(layout.top.begin(), layout.top.end(), "moov"), layout.top.end());
+  EXPECT_GT(layout.sampleTableEntries, 25 * seconds);
+  vvtest::ProbeResult r = ProbeMedia(path);
+  EXPECT_EQ(r.videoCodec, "h264");
+  EXPECT_NEAR(r.duration, seconds, 1.0);
+  EXPECT_EQ(r.decodeErrors, "");
 }
 
 }  // namespace
@@ -168,6 +187,7 @@ TEST(RecorderTest, MidnightStartsTheNextDaysFile) {
       rec.Handle(*media.packets[i]);
     }
     rec.Close();
+    WaitFragmentedMp4Finished();
     std::vector<std::string> files = FilesUnder(root);
     if (direMod == 0) {
       ASSERT_EQ(files, (std::vector<std::string>{"2015/3/5/cam_2015-03-05-23-59-59.mp4",
@@ -180,6 +200,7 @@ TEST(RecorderTest, MidnightStartsTheNextDaysFile) {
       vvtest::ProbeResult r = ProbeMedia(root + "/" + f);
       EXPECT_EQ(r.videoCodec, "h264") << f;
       EXPECT_EQ(r.decodeErrors, "") << f;
+      ExpectOrdinaryMp4(root + "/" + f, r.duration);
       total += r.duration;
     }
     EXPECT_NEAR(total, media.seconds, 1.0);
@@ -193,14 +214,17 @@ TEST(RecorderTest, EndOfStreamByFileMode) {
   Contexts ctx(media);
   TempDir dir;
   struct Case {
+    int fileType;
     int fileMod;
     size_t files;
     double eachSeconds;
-  } cases[] = {{0, 1, 2 * media.seconds}, {1, 2, media.seconds}};
+  } cases[] = {{1, 0, 1, 2 * media.seconds}, {1, 1, 2, media.seconds}, {2, 0, 1, 2 * media.seconds},
+               {2, 1, 2, media.seconds}};
   for (const Case& c : cases) {
-    std::string root = dir.file("fm" + std::to_string(c.fileMod));
+    std::string ext = RecordFileExtension(c.fileType);
+    std::string root = dir.file("fm" + std::to_string(c.fileMod) + ext);
     ClockGuard clock(RecordClock::Make(2015, 3, 5, 8, 7, 9));
-    Recorder rec(RecordSettings{"", 1, root, c.fileMod, 1}, ctx.video, media.videoTimeBase, ctx.audio,
+    Recorder rec(RecordSettings{"", c.fileType, root, c.fileMod, 1}, ctx.video, media.videoTimeBase, ctx.audio,
                  media.audioTimeBase);
     for (int run = 0; run < 2; ++run) {
       for (auto& p : media.packets) {
@@ -210,18 +234,56 @@ TEST(RecorderTest, EndOfStreamByFileMode) {
       rec.Handle(*EndOfStream());
     }
     rec.Close();
+    WaitFragmentedMp4Finished();
     std::vector<std::string> files = FilesUnder(root);
     ASSERT_EQ(files.size(), c.files) << c.fileMod;
-    EXPECT_EQ(files[0], "2015-03-05-08-07-09.flv");
+    EXPECT_EQ(files[0], "2015-03-05-08-07-09" + ext);
     if (c.files == 2) {
-      EXPECT_EQ(files[1], "2015-03-05-08-07-09_1.flv");
+      EXPECT_EQ(files[1], "2015-03-05-08-07-09_1" + ext);
     }
     for (const std::string& f : files) {
       vvtest::ProbeResult r = ProbeMedia(root + "/" + f);
       EXPECT_NEAR(r.duration, c.eachSeconds, 1.0) << f;
       EXPECT_EQ(r.decodeErrors, "") << f;
+      if (c.fileType == 2) ExpectOrdinaryMp4(root + "/" + f, c.eachSeconds);
     }
   }
+}
+
+// While an MP4 is being written it is fragmented (it plays after a crash);
+// when its ordinary form cannot be made (here its temporary file's name is
+// taken by a folder), the fragmented file stays as it is and plays whole.
+TEST(RecorderTest, FailedFinishKeepsTheFragmentedMp4) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  ClockGuard clock(RecordClock::Make(2015, 3, 5, 8, 7, 9));
+  std::string path = dir.file("x_2015-03-05-08-07-09.mp4");
+  ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0755), 0);
+  Recorder rec(RecordSettings{"x", 2, dir.path(), 0, 1}, ctx.video, media.videoTimeBase, ctx.audio,
+               media.audioTimeBase);
+  for (auto& p : media.packets) {
+    ASSERT_TRUE(rec.Prepare()) << rec.Error();
+    rec.Handle(*p);
+  }
+  ASSERT_EQ(rec.Path(), path);
+  vvtest::Mp4Layout writing = vvtest::ReadMp4Layout(path);
+  EXPECT_TRUE(writing.hasMoof);
+  rec.Close();
+  WaitFragmentedMp4Finished();
+  EXPECT_EQ(FilesUnder(dir.path()), std::vector<std::string>{"x_2015-03-05-08-07-09.mp4"});
+  vvtest::Mp4Layout kept = vvtest::ReadMp4Layout(path);
+  EXPECT_TRUE(kept.read);
+  EXPECT_TRUE(kept.hasMoof);
+  vvtest::ProbeResult r = ProbeMedia(path);
+  EXPECT_EQ(r.videoCodec, "h264");
+  EXPECT_EQ(r.audioCodec, "aac");
+  EXPECT_EQ(r.decodeErrors, "");
+  EXPECT_EQ(vvtest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                        "-of csv=p=0 " + vvtest::ShellQuote(path)).output,
+            std::to_string(std::count_if(media.packets.begin(), media.packets.end(),
+                                         [](const std::unique_ptr<IoBuffer>& p) { return p->GetType() == 1; })) +
+                "\n");
 }
 
 // H.264 without extradata opens nothing (no error either); a folder that
@@ -312,6 +374,7 @@ TEST(RecordOutputTest, RecordsAndFinishesOnStop) {
     EXPECT_GT(status.fileSize, 0) << c.fileType;
     EXPECT_EQ(out->GetState(), 2);
     out.reset();  // the stop: joins the recorder, which finishes the file
+    WaitFragmentedMp4Finished();
     std::vector<std::string> files = FilesUnder(folder);
     ASSERT_EQ(files.size(), 1u);
     vvtest::ProbeResult r = ProbeMedia(folder + "/" + files[0]);
@@ -320,6 +383,7 @@ TEST(RecordOutputTest, RecordsAndFinishesOnStop) {
     EXPECT_EQ(r.audioCodec, "aac");
     EXPECT_NEAR(r.duration, media.seconds * c.part, 1.0);
     EXPECT_EQ(r.decodeErrors, "");
+    if (c.fileType == 2) ExpectOrdinaryMp4(folder + "/" + files[0], media.seconds * c.part);
   }
 }
 
