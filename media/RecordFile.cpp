@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -34,12 +35,16 @@ std::string AvError(int code) {
   return text;
 }
 
+std::atomic<int> writePauseUs{0};
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
+
+void SetRecordWritePauseForTest(int microseconds) { writePauseUs = microseconds; }
 
 const char* RecordFileExtension(int fileType) {
   switch (fileType) {
@@ -237,6 +242,7 @@ bool RecordFile::WritePacket(const IoBuffer& packet, std::string* error) {
                       ? av_rescale_q(packet.GetDuration(), track->inputTimeBase, tb)
                       : 0;
   pkt->pos = -1;
+  if (int pause = writePauseUs.load(std::memory_order_relaxed)) usleep(static_cast<useconds_t>(pause));
   int ret = av_interleaved_write_frame(context, pkt);
   av_packet_free(&pkt);
   track->lastDts = outDts;

@@ -109,6 +109,10 @@ void FinishFragmentedMp4Later(const std::string& path);
 // Waits until every file handed to FinishFragmentedMp4Later is finished.
 void WaitFragmentedMp4Finished();
 
+// A pause before each packet goes to the muxer, standing in for a disk
+// slower than the stream in tests; 0 (none) unless a test sets it.
+void SetRecordWritePauseForTest(int microseconds);
+
 // The naming and file settings of a record task.
 struct RecordSettings {
   std::string name;

@@ -119,6 +119,10 @@ class StreamOutput {
   // Record mode.
   void RecordThread();
   bool OpenRecordFile();
+  // The record queue's bound (a disk slower than the stream would grow it
+  // without limit): see StreamOutputRecord.cpp. True when the file has to
+  // resume at the next video key frame.
+  bool DropRecordBacklog(int64_t limitMs, bool hasVideo);
 
   IoBuffer* TakeFront();
   void ClearQueue();

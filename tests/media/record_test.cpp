@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <sstream>
+#include <thread>
 #include <vector>
 
+#include "core/Log.h"
 #include "media/RecordFile.h"
 #include "media/StreamOutput.h"
 #include "tests/media/RecordMedia.h"
@@ -425,4 +427,65 @@ TEST(RecordFileTest, FullDiskGivesTheReason) {
   if (ok) ok = file.Close(&error);
   EXPECT_FALSE(ok);
   EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+}
+
+// A disk slower than the stream: the record queue keeps at most its bound
+// (10 s of stream) instead of growing with the stream; what goes is dropped
+// up to a key frame and logged with its amount, so the file still decodes
+// throughout.
+TEST(RecordOutputTest, SlowDiskKeepsTheQueueBounded) {
+  SourceMedia& media = Media();
+  Contexts ctx(media);
+  TempDir dir;
+  TempDir logDir("vvlog");
+  std::string oldLog = GetLogFileName();
+  SetLogFileName(logDir.file("v.log"));
+  struct PauseGuard {
+    PauseGuard() { SetRecordWritePauseForTest(15000); }  // at most ~66 packets a second
+    ~PauseGuard() { SetRecordWritePauseForTest(0); }
+  };
+  auto pause = std::make_unique<PauseGuard>();
+  std::string folder = dir.file("slow");
+  RecordTaskInfo row = RecordRow(folder, 1, 1, 1);
+  auto out = std::make_unique<StreamOutput>(23, "", StreamOutput::kRecord, nullptr, &row);
+  Configure(*out, media, ctx);
+  ASSERT_TRUE(out->Start());
+  ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(10)));
+  // 60 s of stream (about 68 packets a second) pushed at four times its
+  // pace, each run of the source continuing the times of the one before.
+  const int64_t runMs = static_cast<int64_t>(media.packets.back()->GetTimestamp()) + 40;
+  const int runs = 20;
+  const auto start = std::chrono::steady_clock::now();
+  int delayMost = 0;
+  int queuedMost = 0;
+  for (int run = 0; run < runs; ++run) {
+    for (auto& p : media.packets) {
+      std::unique_ptr<IoBuffer> copy(CloneIoBuffer(p.get()));
+      int64_t shiftMs = run * runMs;
+      AVRational tb = p->GetType() == 1 ? media.videoTimeBase : media.audioTimeBase;
+      int64_t shift = av_rescale_q(shiftMs, AVRational{1, 1000}, tb);
+      copy->SetTimestamp(p->GetTimestamp() + shiftMs);
+      copy->SetPts(p->GetPts() + shift);
+      copy->SetDts(p->GetDts() + shift);
+      auto due = start + std::chrono::milliseconds(copy->GetTimestamp() / 4);
+      std::this_thread::sleep_until(due);
+      out->PushPacket(copy.get());
+      queuedMost = std::max(queuedMost, out->QueueSize());
+      delayMost = std::max(delayMost, out->CheckStatus()->delay);
+    }
+  }
+  pause.reset();
+  ASSERT_TRUE(vvtest::WaitFor([&] { return out->QueueSize() == 0; }, std::chrono::seconds(30)));
+  out.reset();
+  SetLogFileName(oldLog);
+  EXPECT_LE(delayMost, 10000 + 1000) << "queued " << queuedMost << " packets at most";
+  std::string log = vvtest::ReadFileText(logDir.file("v.log"));
+  EXPECT_NE(log.find("output 23: record file writing fell behind, dropped"), std::string::npos) << log;
+  std::vector<std::string> files = FilesUnder(folder);
+  ASSERT_EQ(files.size(), 1u);
+  vvtest::ProbeResult r = ProbeMedia(folder + "/" + files[0]);
+  EXPECT_EQ(r.videoCodec, "h264");
+  EXPECT_EQ(r.audioCodec, "aac");
+  EXPECT_EQ(r.decodeErrors, "");
+  EXPECT_NEAR(r.duration, runs * runMs / 1000.0, 2.0);
 }
