@@ -17,6 +17,7 @@
 
 #include "core/IoBuffer.h"
 #include "core/Log.h"
+#include "media/VideoCodec.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -467,9 +468,26 @@ void Recorder::Fail(const std::string& reason) {
 
 bool Recorder::Prepare() {
   if (file.IsOpen()) return true;
+  // The channel's contexts are read only through a copy of their own (the
+  // encoder's gets its extradata late, on the channel's thread).
+  struct Copies {
+    AVCodecParameters* video = nullptr;
+    AVCodecParameters* audio = nullptr;
+    ~Copies() {
+      avcodec_parameters_free(&video);
+      avcodec_parameters_free(&audio);
+    }
+  } copies;
+  for (auto [context, copy] : {std::make_pair(video, &copies.video), std::make_pair(audio, &copies.audio)}) {
+    if (!context) continue;
+    *copy = avcodec_parameters_alloc();
+    if (!*copy || !CopySharedCodecParameters(context, *copy)) return false;
+  }
+  const AVCodecParameters* vp = copies.video;
+  const AVCodecParameters* ap = copies.audio;
   // A muxer cannot describe H.264 or AAC without its extradata: wait for it.
-  if (video && video->codec_id == AV_CODEC_ID_H264 && video->extradata_size <= 0) return false;
-  if (audio && audio->codec_id == AV_CODEC_ID_AAC && audio->extradata_size <= 0) return false;
+  if (vp && vp->codec_id == AV_CODEC_ID_H264 && vp->extradata_size <= 0) return false;
+  if (ap && ap->codec_id == AV_CODEC_ID_AAC && ap->extradata_size <= 0) return false;
   if (std::chrono::steady_clock::now() < retryAt) return false;
 
   LocalTime now = RecordClock::Now();
@@ -485,22 +503,9 @@ bool Recorder::Prepare() {
     Fail("cannot create folder " + folder + ": " + ec.message());
     return false;
   }
-  AVCodecParameters* vp = nullptr;
-  AVCodecParameters* ap = nullptr;
-  if (video) {
-    vp = avcodec_parameters_alloc();
-    if (vp) avcodec_parameters_from_context(vp, video);
-  }
-  if (audio) {
-    ap = avcodec_parameters_alloc();
-    if (ap) avcodec_parameters_from_context(ap, audio);
-  }
   std::string target = UniqueRecordPath(folder + name);
   std::string reason;
-  bool ok = (!video || vp) && (!audio || ap) &&
-            file.Open(target, vp, videoTimeBase, ap, audioTimeBase, &reason);
-  avcodec_parameters_free(&vp);
-  avcodec_parameters_free(&ap);
+  bool ok = file.Open(target, vp, videoTimeBase, ap, audioTimeBase, &reason);
   if (!ok) {
     Fail(reason.empty() ? "cannot open " + target : reason);
     return false;

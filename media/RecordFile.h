@@ -123,8 +123,9 @@ struct RecordSettings {
 };
 
 // The recorder's file handling: when to open the next file, where, and when
-// to close it. The codec contexts belong to the channel and are read at
-// every opening, so extradata that arrives late is picked up.
+// to close it. The codec contexts belong to the channel; each opening takes
+// its own copy of their parameters (CopySharedCodecParameters), so extradata
+// that arrives late is picked up, and never read while it is being written.
 class Recorder {
  public:
   Recorder(const RecordSettings& settings, const AVCodecContext* video, AVRational videoTimeBase,

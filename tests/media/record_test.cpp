@@ -12,6 +12,7 @@
 #include "core/Log.h"
 #include "media/RecordFile.h"
 #include "media/StreamOutput.h"
+#include "media/VideoCodec.h"
 #include "tests/media/RecordMedia.h"
 #include "tests/tools/TestUtil.h"
 
@@ -39,7 +40,7 @@ void ExpectOrdinaryMp4(const std::string& path, double seconds) {
   EXPECT_FALSE(layout.hasMoof);
   EXPECT_FALSE(layout.hasMvex);
   EXPECT_NE(std::find(layout.top.begin(), layout.top.end(), "moov"), layout.top.end());
-  EXPECT_GT(layout.sampleTableEntries, 25 * seconds);
+  EXPECT_GE(layout.sampleTableEntries, 25 * seconds - 1);  // 25 pictures a second, and audio
   vvtest::ProbeResult r = ProbeMedia(path);
   EXPECT_EQ(r.videoCodec, "h264");
   EXPECT_NEAR(r.duration, seconds, 1.0);
@@ -488,4 +489,71 @@ TEST(RecordOutputTest, SlowDiskKeepsTheQueueBounded) {
   EXPECT_EQ(r.audioCodec, "aac");
   EXPECT_EQ(r.decodeErrors, "");
   EXPECT_NEAR(r.duration, runs * runMs / 1000.0, 2.0);
+}
+
+// The channel's encoder gives its context the parameter sets only with its
+// first packet, on the encode thread, while the record output waits for
+// them on its own thread: the output takes its own copy, and its file then
+// holds the encoder's stream and decodes (the thread checker watches the
+// hand-over).
+TEST(RecordOutputTest, RecordsAnEncoderWhoseHeadersComeLate) {
+  TempDir dir;
+  CVideoEncoder enc(5);
+  enc.SetCodecId(AV_CODEC_ID_H264);
+  enc.SetDstPixelFormat(AV_PIX_FMT_YUV420P);
+  enc.SetDstWidth(320);
+  enc.SetDstHeight(240);
+  enc.SetGopSize(25);
+  ASSERT_TRUE(enc.Open());
+  ASSERT_EQ(enc.GetCodecContext()->extradata_size, 0);
+  std::string folder = dir.file("enc");
+  RecordTaskInfo row = RecordRow(folder, 2, 1, 1);
+  auto out = std::make_unique<StreamOutput>(24, "", StreamOutput::kRecord, nullptr, &row);
+  out->SetVideoCodecContext(enc.GetCodecContext());
+  out->SetVideoTimeBase(1, 1000);
+  ASSERT_TRUE(out->Start());
+  // The output looks for the headers every few milliseconds meanwhile.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(out->IsConnected());
+  AVFrame* frame = av_frame_alloc();
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = 320;
+  frame->height = 240;
+  ASSERT_GE(av_frame_get_buffer(frame, 32), 0);
+  int pushed = 0;
+  const int frames = 100;
+  for (int i = 0; i < frames; ++i) {
+    ASSERT_GE(av_frame_make_writable(frame), 0);
+    for (int plane = 0; plane < 3; ++plane) {
+      int h = plane == 0 ? 240 : 120;
+      for (int y = 0; y < h; ++y)
+        memset(frame->data[plane] + y * frame->linesize[plane], (i + y + plane * 60) & 0xff, frame->linesize[plane]);
+    }
+    frame->pts = i * 40;
+    for (IoBuffer* e = enc.Encode(frame); e; e = enc.ReceivePacket()) {
+      e->SetDuration(40);
+      if (!out->IsConnected()) {
+        // The first packet brings the headers; the output opens its file
+        // with them and takes every packet from there.
+        ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(10)));
+      }
+      out->PushPacket(e);
+      ++pushed;
+    }
+  }
+  av_frame_free(&frame);
+  ASSERT_GT(pushed, 0);
+  ASSERT_TRUE(vvtest::WaitFor([&] { return out->QueueSize() == 0; }, std::chrono::seconds(20)));
+  out.reset();
+  WaitFragmentedMp4Finished();
+  std::vector<std::string> files = FilesUnder(folder);
+  ASSERT_EQ(files.size(), 1u);
+  std::string path = folder + "/" + files[0];
+  vvtest::ProbeResult r = ProbeMedia(path);
+  EXPECT_EQ(r.videoCodec, "h264");
+  EXPECT_EQ(r.decodeErrors, "");
+  EXPECT_EQ(vvtest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                        "-of csv=p=0 " + vvtest::ShellQuote(path)).output,
+            std::to_string(frames) + "\n");
+  ExpectOrdinaryMp4(path, frames * 0.04);
 }
