@@ -30,6 +30,15 @@ SourceMedia& Media() {
   return media;
 }
 
+std::vector<std::string> FilesUnder(const std::string& dir) {
+  vvtest::CommandResult r = vvtest::Run("cd " + vvtest::ShellQuote(dir) + " && find . -type f | sort");
+  std::vector<std::string> files;
+  std::istringstream in(r.output);
+  std::string line;
+  while (std::getline(in, line)) files.push_back(line.substr(2));
+  return files;
+}
+
 // An MP4 that ended normally is an ordinary one, as players and editors
 // read it: one index (moov with the sample tables of the whole file) and no
 // fragments; it plays for the given length without a decode error.
@@ -121,6 +130,46 @@ TEST(RecordFileTest, ContainersReadBackClean) {
   }
 }
 
+// An MP4 is written in fragments, one a second when there is no video (no
+// key frame to end them), so a crash never costs more than about a second;
+// finishing it gives an ordinary MP4 of the same length.
+TEST(RecordFileTest, Mp4IsWrittenInFragmentsThenFinished) {
+  SourceMedia& media = Media();
+  TempDir dir;
+  struct Case {
+    bool video, audio;
+  } cases[] = {{true, true}, {false, true}, {true, false}};
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string path = dir.file("f" + std::to_string(n++) + ".mp4");
+    SCOPED_TRACE(path);
+    RecordFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(path, c.video ? media.video : nullptr, media.videoTimeBase, c.audio ? media.audio : nullptr,
+                          media.audioTimeBase, &error))
+        << error;
+    EXPECT_TRUE(file.Fragmented());
+    for (auto& p : media.packets) ASSERT_TRUE(file.WritePacket(*p, &error)) << error;
+    // Before the end: the fragments so far are in the file (the source has
+    // a key frame each second).
+    vvtest::Mp4Layout writing = vvtest::ReadMp4Layout(path);
+    EXPECT_TRUE(writing.hasMvex);
+    EXPECT_GE(std::count(writing.top.begin(), writing.top.end(), "moof"), 2);
+    ASSERT_TRUE(file.Close(&error)) << error;
+    ASSERT_TRUE(FinishFragmentedMp4(path, &error)) << error;
+    EXPECT_EQ(FilesUnder(dir.path()).size(), static_cast<size_t>(n));  // no temporary file left
+    vvtest::Mp4Layout layout = vvtest::ReadMp4Layout(path);
+    EXPECT_TRUE(layout.read);
+    EXPECT_FALSE(layout.hasMoof);
+    EXPECT_FALSE(layout.hasMvex);
+    vvtest::ProbeResult r = ProbeMedia(path);
+    EXPECT_EQ(r.videoCodec, c.video ? "h264" : "");
+    EXPECT_EQ(r.audioCodec, c.audio ? "aac" : "");
+    EXPECT_NEAR(r.duration, media.seconds, 0.5);
+    EXPECT_EQ(r.decodeErrors, "");
+  }
+}
+
 TEST(RecordFileTest, UncreatableFileGivesTheReason) {
   SourceMedia& media = Media();
   TempDir dir;
@@ -145,15 +194,6 @@ struct Contexts {
     avcodec_free_context(&audio);
   }
 };
-
-std::vector<std::string> FilesUnder(const std::string& dir) {
-  vvtest::CommandResult r = vvtest::Run("cd " + vvtest::ShellQuote(dir) + " && find . -type f | sort");
-  std::vector<std::string> files;
-  std::istringstream in(r.output);
-  std::string line;
-  while (std::getline(in, line)) files.push_back(line.substr(2));
-  return files;
-}
 
 std::unique_ptr<IoBuffer> EndOfStream() {
   auto eos = std::make_unique<IoBuffer>();
