@@ -256,6 +256,14 @@ bool RecordFile::WritePacket(const IoBuffer& packet, std::string* error) {
   return true;
 }
 
+void RecordFile::Flush() {
+  if (!context || !headerWritten || !fragmented) return;
+  // The interleaving queue first, then the fragment under way.
+  av_interleaved_write_frame(context, nullptr);
+  av_write_frame(context, nullptr);
+  if (context->pb) avio_flush(context->pb);
+}
+
 bool RecordFile::Close(std::string* error) {
   if (!context) return true;
   bool ok = true;

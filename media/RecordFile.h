@@ -61,6 +61,11 @@ class RecordFile {
   // continue after the last one written instead of going back in time.
   void MarkDiscontinuity() { discontinuity = true; }
 
+  // Puts what the muxer still holds into the file: for a fragmented MP4 the
+  // packets since the last fragment become a fragment of their own. For an
+  // input that pauses, so that a crash meanwhile loses nothing received.
+  void Flush();
+
   // Writes the trailer and closes the file. False when the trailer could not
   // be written (error: the reason).
   bool Close(std::string* error = nullptr);
@@ -143,6 +148,8 @@ class Recorder {
   // undecodable ones. True when media was written.
   bool Handle(const IoBuffer& packet);
   void Close();
+  // See RecordFile::Flush.
+  void Flush() { file.Flush(); }
 
   bool IsOpen() const { return file.IsOpen(); }
   // The path of the open file, else of the last one ("" before the first).

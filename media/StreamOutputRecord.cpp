@@ -9,6 +9,8 @@
 
 namespace {
 constexpr int64_t kOpenRetryMs = 3;
+// An input that pauses this long has what was received put into the file.
+constexpr int64_t kIdleFlushMs = 1000;
 }  // namespace
 
 // Once the queue spans more than limitMs the oldest packets go, down to half
@@ -66,6 +68,8 @@ void StreamOutput::RecordThread() {
   const bool hasVideo = videoCodecContext != nullptr;
   const int64_t limitMs = QueueLimitMs();
   bool resumeAtKey = false;
+  int64_t lastPacketMs = 0;
+  bool flushed = true;
   while (running) {
     if (!recorder->IsOpen()) {
       connected = OpenRecordFile();
@@ -89,11 +93,18 @@ void StreamOutput::RecordThread() {
       }
     }
     if (!packet) {
+      if (!flushed && recorder->IsOpen() && wake::MonotonicMs() - lastPacketMs >= kIdleFlushMs) {
+        recorder->Flush();
+        flushed = true;
+      }
       // Packets come only while the file is open; until then its opening
       // (which waits for the codecs' headers) is tried every few ms.
-      queue->WaitFor(recorder->IsOpen() ? wake::kIdleRecheckMs : kOpenRetryMs, running);
+      queue->WaitFor(recorder->IsOpen() ? (flushed ? wake::kIdleRecheckMs : kIdleFlushMs / 4) : kOpenRetryMs,
+                     running);
       continue;
     }
+    lastPacketMs = wake::MonotonicMs();
+    flushed = false;
     if (recorder->IsOpen()) {
       if (recorder->Handle(*packet)) state = kTaskRunning;
       if (!recorder->IsOpen()) {
