@@ -300,8 +300,6 @@ bool FinishFragmentedMp4(const std::string& path, std::string* error) {
   auto run = [&]() -> bool {
     int ret = avformat_open_input(&in, path.c_str(), nullptr, nullptr);
     if (ret < 0) return fail("cannot read " + path, ret);
-    ret = avformat_find_stream_info(in, nullptr);
-    if (ret < 0) return fail("cannot read the streams of " + path, ret);
     ret = avformat_alloc_output_context2(&out, nullptr, "mp4", temp.c_str());
     if (ret < 0 || !out) {
       out = nullptr;
@@ -366,7 +364,7 @@ namespace {
 
 // The worker that finishes fragmented MP4 files. Made on first use and never
 // freed: it is still there for outputs that close their files while the
-// process exits.
+// process exits. Its thread runs only while there are files to finish.
 class Mp4Finisher {
  public:
   static Mp4Finisher& Instance() {
@@ -394,8 +392,12 @@ class Mp4Finisher {
       return;
     }
     jobs.push_back(path);
-    if (!worker.joinable()) worker = std::thread([this] { Run(); });
-    work.notify_one();
+    if (!workerRunning) {
+      // The last worker has left its loop; it ends without the lock.
+      if (worker.joinable()) worker.join();
+      workerRunning = true;
+      worker = std::thread([this] { Run(); });
+    }
   }
 
   void Wait() {
@@ -416,8 +418,10 @@ class Mp4Finisher {
   void Run() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      work.wait(lock, [this] { return !jobs.empty() || exiting; });
-      if (jobs.empty()) return;
+      if (jobs.empty()) {
+        workerRunning = false;
+        return;
+      }
       std::string path = jobs.front();
       jobs.pop_front();
       ++busy;
@@ -432,17 +436,18 @@ class Mp4Finisher {
   void Drain() {
     std::unique_lock<std::mutex> lock(mutex);
     exiting = true;
-    work.notify_all();
+    // The worker finishes what is queued, then leaves.
+    std::thread last = std::move(worker);
     lock.unlock();
-    if (worker.joinable()) worker.join();
+    if (last.joinable()) last.join();
   }
 
   std::mutex mutex;
-  std::condition_variable work;
   std::condition_variable idle;
   std::deque<std::string> jobs;
   int busy = 0;
   bool exiting = false;
+  bool workerRunning = false;
   std::thread worker;
 };
 
