@@ -149,7 +149,22 @@ TEST(RecordFileTest, Mp4IsWrittenInFragmentsThenFinished) {
                           media.audioTimeBase, &error))
         << error;
     EXPECT_TRUE(file.Fragmented());
-    for (auto& p : media.packets) ASSERT_TRUE(file.WritePacket(*p, &error)) << error;
+    // Half the input, then a pause: everything written so far reaches the
+    // file and reads back, and the file goes on after it.
+    size_t half = media.packets.size() / 2;
+    int videoSoFar = 0;
+    for (size_t i = 0; i < half; ++i) {
+      ASSERT_TRUE(file.WritePacket(*media.packets[i], &error)) << error;
+      videoSoFar += media.packets[i]->GetType() == 1;
+    }
+    file.Flush();
+    if (c.video) {
+      EXPECT_EQ(vvtest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                            "stream=nb_read_frames -of csv=p=0 " + vvtest::ShellQuote(path)).output,
+                std::to_string(videoSoFar) + "\n");
+    }
+    for (size_t i = half; i < media.packets.size(); ++i)
+      ASSERT_TRUE(file.WritePacket(*media.packets[i], &error)) << error;
     // Before the end: the fragments so far are in the file (the source has
     // a key frame each second).
     vvtest::Mp4Layout writing = vvtest::ReadMp4Layout(path);
