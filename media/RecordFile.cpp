@@ -1,13 +1,23 @@
 #include "media/RecordFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "core/IoBuffer.h"
 #include "core/Log.h"
+#include "media/VideoCodec.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -26,12 +36,16 @@ std::string AvError(int code) {
   return text;
 }
 
+std::atomic<int> writePauseUs{0};
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
+
+void SetRecordWritePauseForTest(int microseconds) { writePauseUs = microseconds; }
 
 const char* RecordFileExtension(int fileType) {
   switch (fileType) {
@@ -86,6 +100,7 @@ void RecordFile::Free() {
   video = Track();
   audio = Track();
   headerWritten = false;
+  fragmented = false;
   discontinuity = false;
   videoKeySeen = false;
   haveOrigin = false;
@@ -134,7 +149,19 @@ bool RecordFile::Open(const std::string& filePath, const AVCodecParameters* vide
   // Every packet reaches the file at once: the size the console shows is
   // current, and a crash loses no more than the packet under way.
   context->flush_packets = 1;
-  ret = avformat_write_header(context, nullptr);
+  AVDictionary* options = nullptr;
+  fragmented = strcmp(context->oformat->name, "mp4") == 0;
+  if (fragmented) {
+    // An MP4 written in one piece has its index only at the end, so a
+    // process that dies loses all of it. Written in fragments (each with its
+    // own small index, and a header that needs none), it plays up to the
+    // last whole fragment; a normal end makes an ordinary MP4 of it.
+    av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    // Without video no key frame ends a fragment: one a second instead.
+    if (!videoPar) av_dict_set(&options, "frag_duration", "1000000", 0);
+  }
+  ret = avformat_write_header(context, &options);
+  av_dict_free(&options);
   if (ret < 0) {
     if (error) *error = "cannot write the header of " + path + ": " + AvError(ret);
     Free();
@@ -216,6 +243,7 @@ bool RecordFile::WritePacket(const IoBuffer& packet, std::string* error) {
                       ? av_rescale_q(packet.GetDuration(), track->inputTimeBase, tb)
                       : 0;
   pkt->pos = -1;
+  if (int pause = writePauseUs.load(std::memory_order_relaxed)) usleep(static_cast<useconds_t>(pause));
   int ret = av_interleaved_write_frame(context, pkt);
   av_packet_free(&pkt);
   track->lastDts = outDts;
@@ -226,6 +254,14 @@ bool RecordFile::WritePacket(const IoBuffer& packet, std::string* error) {
   }
   (void)ret;  // a refused single packet is skipped; the file goes on
   return true;
+}
+
+void RecordFile::Flush() {
+  if (!context || !headerWritten || !fragmented) return;
+  // The interleaving queue first, then the fragment under way.
+  av_interleaved_write_frame(context, nullptr);
+  av_write_frame(context, nullptr);
+  if (context->pb) avio_flush(context->pb);
 }
 
 bool RecordFile::Close(std::string* error) {
@@ -249,6 +285,180 @@ bool RecordFile::Close(std::string* error) {
   return ok;
 }
 
+// ---------------------------------------------------------------- finishing
+
+bool FinishFragmentedMp4(const std::string& path, std::string* error) {
+  const std::string temp = path + ".tmp";
+  AVFormatContext* in = nullptr;
+  AVFormatContext* out = nullptr;
+  AVPacket* pkt = nullptr;
+  std::string reason;
+  auto fail = [&](const std::string& what, int code) {
+    reason = what + (code < 0 ? ": " + AvError(code) : std::string());
+    return false;
+  };
+  auto run = [&]() -> bool {
+    int ret = avformat_open_input(&in, path.c_str(), nullptr, nullptr);
+    if (ret < 0) return fail("cannot read " + path, ret);
+    ret = avformat_alloc_output_context2(&out, nullptr, "mp4", temp.c_str());
+    if (ret < 0 || !out) {
+      out = nullptr;
+      return fail("no MP4 muxer for " + temp, ret);
+    }
+    for (unsigned i = 0; i < in->nb_streams; ++i) {
+      AVStream* st = avformat_new_stream(out, nullptr);
+      if (!st || avcodec_parameters_copy(st->codecpar, in->streams[i]->codecpar) < 0)
+        return fail("cannot set up a stream of " + temp, 0);
+      st->codecpar->codec_tag = 0;
+      st->time_base = in->streams[i]->time_base;
+    }
+    ret = avio_open2(&out->pb, temp.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    if (ret < 0) return fail("cannot create " + temp, ret);
+    ret = avformat_write_header(out, nullptr);
+    if (ret < 0) return fail("cannot write the header of " + temp, ret);
+    pkt = av_packet_alloc();
+    if (!pkt) return fail("out of memory", 0);
+    while ((ret = av_read_frame(in, pkt)) >= 0) {
+      if (pkt->stream_index < 0 || static_cast<unsigned>(pkt->stream_index) >= out->nb_streams) {
+        av_packet_unref(pkt);
+        continue;
+      }
+      av_packet_rescale_ts(pkt, in->streams[pkt->stream_index]->time_base,
+                           out->streams[pkt->stream_index]->time_base);
+      pkt->pos = -1;
+      ret = av_interleaved_write_frame(out, pkt);
+      if (ret < 0) return fail("cannot write " + temp, ret);
+    }
+    if (ret != AVERROR_EOF) return fail("cannot read " + path, ret);
+    ret = av_write_trailer(out);
+    if (ret < 0 || out->pb->error < 0) return fail("cannot finish " + temp, ret < 0 ? ret : out->pb->error);
+    ret = avio_closep(&out->pb);
+    if (ret < 0) return fail("cannot close " + temp, ret);
+    // On disk before it takes the recording's name, so that a power cut
+    // leaves either file whole.
+    int fd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    bool synced = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0) close(fd);
+    if (!synced) return fail("cannot flush " + temp + ": " + strerror(errno), 0);
+    if (rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace " + path + ": " + strerror(errno), 0);
+    return true;
+  };
+  bool ok = run();
+  av_packet_free(&pkt);
+  if (out) {
+    if (out->pb) avio_closep(&out->pb);
+    avformat_free_context(out);
+  }
+  avformat_close_input(&in);
+  if (!ok) {
+    // Only a temporary file of this step is removed: a directory or other
+    // non-file at that name is left alone.
+    struct stat st;
+    if (lstat(temp.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(temp.c_str());
+    if (error) *error = reason;
+  }
+  return ok;
+}
+
+namespace {
+
+// The worker that finishes fragmented MP4 files. Made on first use and never
+// freed: it is still there for outputs that close their files while the
+// process exits. Its thread runs only while there are files to finish.
+class Mp4Finisher {
+ public:
+  static Mp4Finisher& Instance() {
+    static Mp4Finisher* finisher = [] {
+      auto* f = new Mp4Finisher;
+      // Registered after the engine's own exit handler (the engine exists
+      // before the first recording), so this runs before the engine is
+      // taken down: what is queued by then is finished here, what the
+      // engine's shutdown closes afterwards is finished at once.
+      atexit([] { Instance().Drain(); });
+      return f;
+    }();
+    return *finisher;
+  }
+
+  void Add(const std::string& path) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (exiting) {
+      ++busy;
+      lock.unlock();
+      Finish(path);
+      lock.lock();
+      --busy;
+      idle.notify_all();
+      return;
+    }
+    jobs.push_back(path);
+    if (!workerRunning) {
+      // The last worker has left its loop; it ends without the lock.
+      if (worker.joinable()) worker.join();
+      workerRunning = true;
+      worker = std::thread([this] { Run(); });
+    }
+  }
+
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex);
+    idle.wait(lock, [this] { return jobs.empty() && busy == 0; });
+  }
+
+ private:
+  static void Finish(const std::string& path) {
+    std::string reason;
+    if (FinishFragmentedMp4(path, &reason)) {
+      LogInfo("record: finished %s", path.c_str());
+    } else {
+      LogError("record: %s; %s stays as it was written (fragmented)", reason.c_str(), path.c_str());
+    }
+  }
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      if (jobs.empty()) {
+        workerRunning = false;
+        return;
+      }
+      std::string path = jobs.front();
+      jobs.pop_front();
+      ++busy;
+      lock.unlock();
+      Finish(path);
+      lock.lock();
+      --busy;
+      idle.notify_all();
+    }
+  }
+
+  void Drain() {
+    std::unique_lock<std::mutex> lock(mutex);
+    exiting = true;
+    // The worker finishes what is queued, then leaves.
+    std::thread last = std::move(worker);
+    lock.unlock();
+    if (last.joinable()) last.join();
+  }
+
+  std::mutex mutex;
+  std::condition_variable idle;
+  std::deque<std::string> jobs;
+  int busy = 0;
+  bool exiting = false;
+  bool workerRunning = false;
+  std::thread worker;
+};
+
+}  // namespace
+
+void FinishFragmentedMp4Later(const std::string& path) { Mp4Finisher::Instance().Add(path); }
+
+void WaitFragmentedMp4Finished() { Mp4Finisher::Instance().Wait(); }
+
+// ---------------------------------------------------------------- recorder
+
 Recorder::Recorder(const RecordSettings& s, const AVCodecContext* v, AVRational vtb, const AVCodecContext* a,
                    AVRational atb)
     : settings(s),
@@ -257,7 +467,10 @@ Recorder::Recorder(const RecordSettings& s, const AVCodecContext* v, AVRational 
       videoTimeBase(vtb),
       audioTimeBase(atb),
       backoffMs(kFirstBackoffMs),
-      retryAt(std::chrono::steady_clock::now()) {}
+      retryAt(std::chrono::steady_clock::now()) {
+  // Made now, so that its exit handler comes after the engine's.
+  Mp4Finisher::Instance();
+}
 
 void Recorder::Fail(const std::string& reason) {
   error = reason;
@@ -268,11 +481,26 @@ void Recorder::Fail(const std::string& reason) {
 
 bool Recorder::Prepare() {
   if (file.IsOpen()) return true;
+  // The channel's contexts are read only through a copy of their own (the
+  // encoder's gets its extradata late, on the channel's thread).
+  struct Copies {
+    AVCodecParameters* video = nullptr;
+    AVCodecParameters* audio = nullptr;
+    ~Copies() {
+      avcodec_parameters_free(&video);
+      avcodec_parameters_free(&audio);
+    }
+  } copies;
+  for (auto [context, copy] : {std::make_pair(video, &copies.video), std::make_pair(audio, &copies.audio)}) {
+    if (!context) continue;
+    *copy = avcodec_parameters_alloc();
+    if (!*copy || !CopySharedCodecParameters(context, *copy)) return false;
+  }
+  const AVCodecParameters* vp = copies.video;
+  const AVCodecParameters* ap = copies.audio;
   // A muxer cannot describe H.264 or AAC without its extradata: wait for it.
-  if (video && video->codec_id == AV_CODEC_ID_H264 && video->extradata_size <= 0 && !config.HasVideoConfig())
-    return false;
-  if (audio && audio->codec_id == AV_CODEC_ID_AAC && audio->extradata_size <= 0 && !config.HasAudioConfig())
-    return false;
+  if (vp && vp->codec_id == AV_CODEC_ID_H264 && vp->extradata_size <= 0 && !config.HasVideoConfig()) return false;
+  if (ap && ap->codec_id == AV_CODEC_ID_AAC && ap->extradata_size <= 0 && !config.HasAudioConfig()) return false;
   if (std::chrono::steady_clock::now() < retryAt) return false;
 
   LocalTime now = RecordClock::Now();
@@ -288,25 +516,12 @@ bool Recorder::Prepare() {
     Fail("cannot create folder " + folder + ": " + ec.message());
     return false;
   }
-  AVCodecParameters* vp = nullptr;
-  AVCodecParameters* ap = nullptr;
-  if (video) {
-    vp = avcodec_parameters_alloc();
-    if (vp) avcodec_parameters_from_context(vp, video);
-  }
-  if (audio) {
-    ap = avcodec_parameters_alloc();
-    if (ap) avcodec_parameters_from_context(ap, audio);
-  }
   // The stream may have changed its configuration since the contexts were made.
-  config.Apply(vp, ap);
+  config.Apply(copies.video, copies.audio);
   std::string target = UniqueRecordPath(folder + name);
   std::string reason;
-  bool ok = (!video || vp) && (!audio || ap) &&
-            file.Open(target, vp, videoTimeBase, ap, audioTimeBase, &reason);
+  bool ok = file.Open(target, vp, videoTimeBase, ap, audioTimeBase, &reason);
   if (ok) config.Opened(vp, ap);
-  avcodec_parameters_free(&vp);
-  avcodec_parameters_free(&ap);
   if (!ok) {
     Fail(reason.empty() ? "cannot open " + target : reason);
     return false;
@@ -393,6 +608,12 @@ void Recorder::Close() {
 
 void Recorder::CloseFile() {
   if (!file.IsOpen()) return;
+  bool fragmented = file.Fragmented();
   std::string reason;
-  if (!file.Close(&reason)) Fail(reason);
+  if (!file.Close(&reason)) {
+    // What was written up to the failure plays as it is.
+    Fail(reason);
+    return;
+  }
+  if (fragmented) FinishFragmentedMp4Later(path);
 }

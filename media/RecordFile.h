@@ -62,9 +62,19 @@ class RecordFile {
   // continue after the last one written instead of going back in time.
   void MarkDiscontinuity() { discontinuity = true; }
 
+  // Puts what the muxer still holds into the file: for a fragmented MP4 the
+  // packets since the last fragment become a fragment of their own. For an
+  // input that pauses, so that a crash meanwhile loses nothing received.
+  void Flush();
+
   // Writes the trailer and closes the file. False when the trailer could not
   // be written (error: the reason).
   bool Close(std::string* error = nullptr);
+  // Whether the file is an MP4 written in fragments: one at each video key
+  // frame (each second without video), so that a file whose process died
+  // still plays up to its last whole fragment. FinishFragmentedMp4 makes an
+  // ordinary MP4 of it once it is closed.
+  bool Fragmented() const { return fragmented; }
 
  private:
   struct Track {
@@ -81,12 +91,33 @@ class RecordFile {
   Track video;
   Track audio;
   bool headerWritten = false;
+  bool fragmented = false;
   bool discontinuity = false;
   bool videoKeySeen = false;  // video starts at a key frame, so every file decodes from its start
   bool haveOrigin = false;
   int64_t originUs = 0;   // input time (us) that maps to the current run's start
   int64_t runStartUs = 0;  // file time (us) at which the current run starts
 };
+
+// Rewrites the closed fragmented MP4 at path as an ordinary one (one index
+// for the whole file, as players and editors expect): the packets are copied
+// into "<path>.tmp" beside it, which replaces the file only once it is
+// complete and on disk. On failure the fragmented file stays as it is (it
+// plays) and error holds the reason.
+bool FinishFragmentedMp4(const std::string& path, std::string* error);
+
+// Fragmented MP4 files are finished by one worker thread of the process, so
+// that neither the recorder (which goes on with the next file at once) nor a
+// stop waits for the copy of a long file. Once the process has begun to
+// exit, the files still queued are finished before it ends, and a file
+// closed after that is finished at once by the thread that closed it.
+void FinishFragmentedMp4Later(const std::string& path);
+// Waits until every file handed to FinishFragmentedMp4Later is finished.
+void WaitFragmentedMp4Finished();
+
+// A pause before each packet goes to the muxer, standing in for a disk
+// slower than the stream in tests; 0 (none) unless a test sets it.
+void SetRecordWritePauseForTest(int microseconds);
 
 // The naming and file settings of a record task.
 struct RecordSettings {
@@ -98,8 +129,9 @@ struct RecordSettings {
 };
 
 // The recorder's file handling: when to open the next file, where, and when
-// to close it. The codec contexts belong to the channel and are read at
-// every opening, so extradata that arrives late is picked up.
+// to close it. The codec contexts belong to the channel; each opening takes
+// its own copy of their parameters (CopySharedCodecParameters), so extradata
+// that arrives late is picked up, and never read while it is being written.
 class Recorder {
  public:
   Recorder(const RecordSettings& settings, const AVCodecContext* video, AVRational videoTimeBase,
@@ -119,6 +151,8 @@ class Recorder {
   // same way (RecordConfigWatch), and the next file takes the new one.
   bool Handle(const IoBuffer& packet);
   void Close();
+  // See RecordFile::Flush.
+  void Flush() { file.Flush(); }
 
   bool IsOpen() const { return file.IsOpen(); }
   // The path of the open file, else of the last one ("" before the first).

@@ -138,6 +138,10 @@ class StreamOutput {
   // Record mode.
   void RecordThread();
   bool OpenRecordFile();
+  // The record queue's bound (a disk slower than the stream would grow it
+  // without limit): see StreamOutputRecord.cpp. True when the file has to
+  // resume at the next video key frame.
+  bool DropRecordBacklog(int64_t limitMs, bool hasVideo);
 
   // Every packet leaves the queue through these two. A sequence header
   // that leaves it, sent or dropped, becomes the stored one and is due on

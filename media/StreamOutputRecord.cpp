@@ -3,12 +3,45 @@
 #include <unistd.h>
 
 #include "core/IoBuffer.h"
+#include "core/Log.h"
 #include "media/RecordFile.h"
 #include "media/StreamOutput.h"
 
 namespace {
 constexpr int64_t kOpenRetryMs = 3;
+// An input that pauses this long has what was received put into the file.
+constexpr int64_t kIdleFlushMs = 1000;
 }  // namespace
+
+// Once the queue spans more than limitMs the oldest packets go, down to half
+// of it (so that a disk that stays slow gives a gap now and then, not a
+// drop at every packet), and on to the next video key frame, from which the
+// file goes on decoding. When the queue held no key frame that far, the
+// caller skips what comes until the next one (true). One log line says how
+// much went.
+bool StreamOutput::DropRecordBacklog(int64_t limitMs, bool hasVideo) {
+  IoBuffer* front = queue->Front();
+  const int64_t newest = lastTimestamp.load();
+  if (!front || front->GetType() == 3 || newest - front->GetTimestamp() <= limitMs) return false;
+  const int64_t firstMs = front->GetTimestamp();
+  int64_t lastMs = firstMs;
+  int packets = 0;
+  int64_t bytes = 0;
+  bool atKey = false;
+  while ((front = queue->Front()) != nullptr && front->GetType() != 3) {
+    if (newest - front->GetTimestamp() <= limitMs / 2 && (!hasVideo || IsVideoKey(front))) {
+      atKey = true;
+      break;
+    }
+    lastMs = front->GetTimestamp();
+    bytes += front->GetSize();
+    ++packets;
+    delete TakeFront();
+  }
+  LogWarn("output %d: record file writing fell behind, dropped %d packets (%lld KB, %lld ms of stream)", id, packets,
+          static_cast<long long>(bytes / 1024), static_cast<long long>(lastMs - firstMs));
+  return hasVideo && !atKey;
+}
 
 bool StreamOutput::OpenRecordFile() {
   if (!recorder || !recorder->Prepare()) return false;
@@ -32,6 +65,11 @@ void StreamOutput::RecordThread() {
   recorder = new Recorder(settings, videoCodecContext, videoTimeBase, audioCodecContext, audioTimeBase);
   std::string reported;
   std::string path;
+  const bool hasVideo = videoCodecContext != nullptr;
+  const int64_t limitMs = QueueLimitMs();
+  bool resumeAtKey = false;
+  int64_t lastPacketMs = 0;
+  bool flushed = true;
   while (running) {
     if (!recorder->IsOpen()) {
       connected = OpenRecordFile();
@@ -43,13 +81,30 @@ void StreamOutput::RecordThread() {
       reported = recorder->Error();
       SetMessage(reported);
     }
+    if (recorder->IsOpen() && DropRecordBacklog(limitMs, hasVideo)) resumeAtKey = true;
     IoBuffer* packet = TakeFront();
+    if (packet && resumeAtKey) {
+      // After a drop the file goes on at a picture that decodes.
+      if (packet->GetType() == 3 || IsVideoKey(packet)) {
+        resumeAtKey = false;
+      } else {
+        delete packet;
+        continue;
+      }
+    }
     if (!packet) {
+      if (!flushed && recorder->IsOpen() && wake::MonotonicMs() - lastPacketMs >= kIdleFlushMs) {
+        recorder->Flush();
+        flushed = true;
+      }
       // Packets come only while the file is open; until then its opening
       // (which waits for the codecs' headers) is tried every few ms.
-      queue->WaitFor(recorder->IsOpen() ? wake::kIdleRecheckMs : kOpenRetryMs, running);
+      queue->WaitFor(recorder->IsOpen() ? (flushed ? wake::kIdleRecheckMs : kIdleFlushMs / 4) : kOpenRetryMs,
+                     running);
       continue;
     }
+    lastPacketMs = wake::MonotonicMs();
+    flushed = false;
     if (recorder->IsOpen()) {
       if (recorder->Handle(*packet)) state = kTaskRunning;
       if (!recorder->IsOpen()) {

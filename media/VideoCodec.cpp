@@ -1,6 +1,7 @@
 #include "media/VideoCodec.h"
 
 #include <cstring>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,6 +13,17 @@ extern "C" {
 
 #include "core/Log.h"
 #include "media/CodecContextUtil.h"
+
+namespace {
+// Guards the extradata of encoder contexts that other threads copy.
+std::mutex sharedParametersLock;
+}  // namespace
+
+bool CopySharedCodecParameters(const AVCodecContext* ctx, AVCodecParameters* out) {
+  if (!ctx || !out) return false;
+  std::lock_guard<std::mutex> lock(sharedParametersLock);
+  return avcodec_parameters_from_context(out, ctx) >= 0;
+}
 
 // ---------------------------------------------------------------- decoder
 
@@ -270,8 +282,11 @@ IoBuffer* CVideoEncoder::TakePacket() {
   outPacket->SetTimestamp(srcPts);
   if (codecId == AV_CODEC_ID_H264) {
     if (!parameterSets) ExtractParameterSets(packet->data, packet->size, parameterSets);
-    if (parameterSets && !ctx->extradata)
+    if (parameterSets && !ctx->extradata) {
+      // Record outputs read the context from their own threads.
+      std::lock_guard<std::mutex> lock(sharedParametersLock);
       SetContextExtraData(ctx, parameterSets->GetData(), static_cast<size_t>(parameterSets->GetSize()));
+    }
   }
   av_packet_unref(packet);
   return outPacket;

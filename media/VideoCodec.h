@@ -19,6 +19,14 @@ struct AVFrame;
 struct AVPacket;
 struct SwsContext;
 
+// A copy of the parameters of a channel's codec context, for a reader on
+// another thread (a record output). The channel's video encoder gives its
+// context the parameter sets only with its first packet, on the encode
+// thread; that write and this copy share one lock, so the reader gets the
+// parameter sets whole or not at all, and keeps its own copy. False when the
+// copy cannot be made.
+bool CopySharedCodecParameters(const AVCodecContext* ctx, AVCodecParameters* out);
+
 class CVideoDecoder {
  public:
   explicit CVideoDecoder(int liveId);

@@ -11,7 +11,9 @@ extern "C" {
 }
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 extern "C" {
@@ -40,6 +42,8 @@ struct SourceMedia {
   }
 };
 
+inline bool LoadSourceMedia(const std::string& src, SourceMedia& out);
+
 // Makes <dir>/src.mp4 (seconds long, 320x240 25 fps testsrc, 44.1 kHz sine,
 // or the size and rate given) and loads it; false when ffmpeg or the demuxer
 // fails.
@@ -51,6 +55,11 @@ inline bool MakeSourceMedia(const std::string& dir, double seconds, SourceMedia&
       << "sine=frequency=440:sample_rate=" << sampleRate << " -t " << seconds
       << " -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -b:a 64k " << ShellQuote(src);
   if (Run(cmd.str(), true).status != 0) return false;
+  return LoadSourceMedia(src, out);
+}
+
+// Loads an H.264 + AAC file (as MakeSourceMedia makes it) into out.
+inline bool LoadSourceMedia(const std::string& src, SourceMedia& out) {
   AVFormatContext* fmt = nullptr;
   if (avformat_open_input(&fmt, src.c_str(), nullptr, nullptr) < 0) return false;
   bool ok = avformat_find_stream_info(fmt, nullptr) >= 0;
@@ -160,6 +169,61 @@ inline ProbeResult ProbeMedia(const std::string& path) {
   r.decodeErrors = Run("ffmpeg -nostdin -v error -i " + ShellQuote(path) + " -f null - 2>&1").output;
   r.ok = true;
   return r;
+}
+
+// The box layout of an MP4 file as far as the tests look at it.
+struct Mp4Layout {
+  bool read = false;
+  std::vector<std::string> top;  // top-level box types in file order
+  bool hasMoof = false;          // fragments (moof at the top level)
+  bool hasMvex = false;          // moov announces fragments
+  long sampleTableEntries = 0;   // samples counted in the moov's stsz boxes
+};
+
+inline Mp4Layout ReadMp4Layout(const std::string& path) {
+  Mp4Layout layout;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return layout;
+  auto u32 = [](const unsigned char* b) {
+    return (uint64_t(b[0]) << 24) | (uint64_t(b[1]) << 16) | (uint64_t(b[2]) << 8) | uint64_t(b[3]);
+  };
+  // Walks the boxes in [begin, end); containers of the sample tables are
+  // entered, each stsz adds its sample count.
+  std::function<bool(uint64_t, uint64_t, int)> walk = [&](uint64_t begin, uint64_t end, int depth) {
+    uint64_t pos = begin;
+    while (pos + 8 <= end) {
+      unsigned char h[16];
+      if (fseeko(f, static_cast<off_t>(pos), SEEK_SET) != 0 || fread(h, 1, 8, f) != 8) return false;
+      uint64_t size = u32(h);
+      std::string type(reinterpret_cast<char*>(h) + 4, 4);
+      uint64_t header = 8;
+      if (size == 1) {
+        if (fread(h + 8, 1, 8, f) != 8) return false;
+        size = (u32(h + 8) << 32) | u32(h + 12);
+        header = 16;
+      } else if (size == 0) {
+        size = end - pos;
+      }
+      if (size < header || pos + size > end) return false;
+      if (depth == 0) layout.top.push_back(type);
+      if (type == "moof") layout.hasMoof = true;
+      if (type == "mvex") layout.hasMvex = true;
+      if (type == "moov" || type == "trak" || type == "mdia" || type == "minf" || type == "stbl") {
+        if (!walk(pos + header, pos + size, depth + 1)) return false;
+      } else if (type == "stsz") {
+        unsigned char b[12];
+        if (fread(b, 1, 12, f) != 12) return false;
+        layout.sampleTableEntries += static_cast<long>(u32(b + 8));
+      }
+      pos += size;
+    }
+    return true;
+  };
+  fseeko(f, 0, SEEK_END);
+  uint64_t total = static_cast<uint64_t>(ftello(f));
+  layout.read = walk(0, total, 0);
+  fclose(f);
+  return layout;
 }
 
 }  // namespace vvtest

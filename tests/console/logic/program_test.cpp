@@ -218,6 +218,14 @@ TEST(ShutdownRoad, RecordingIsFinishedWhenTerminated) {
   EXPECT_GT(probe.duration, 1.0);
   EXPECT_LT(probe.duration, recorded + 5.0);
   EXPECT_EQ(probe.decodeErrors, "");
+  // It is an ordinary MP4 by the time the process has ended: one index for
+  // the whole file, no fragments left from the writing.
+  vvtest::Mp4Layout layout = vvtest::ReadMp4Layout(file);
+  EXPECT_TRUE(layout.read);
+  EXPECT_FALSE(layout.hasMoof);
+  EXPECT_FALSE(layout.hasMvex);
+  EXPECT_GT(layout.sampleTableEntries, 25 * probe.duration);
+  EXPECT_NE(out.find("record: finished " + file), std::string::npos) << out;
   // The task's status column is as it was: the next start records again.
   EXPECT_EQ(vvtest::Run(kSqlite + ShellQuote(dir.file("velvanet.db")) + " 'select status from record_task'").output,
             "1\n");
