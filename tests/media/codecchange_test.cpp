@@ -422,6 +422,8 @@ TEST(CodecChange, EveryOutputFollowsANewPublisher) {
     EXPECT_EQ(rates.back(), 48000);
   }
 
+  // Finished MP4 files are rewritten whole on a worker thread.
+  WaitFragmentedMp4Finished();
   for (const Recording& r : recordings) {
     SCOPED_TRACE("record file type " + std::to_string(r.fileType));
     std::vector<std::string> files = FilesIn(dir.file("rec" + std::to_string(r.id)));
@@ -559,6 +561,7 @@ TEST(CodecChange, RecorderStartsAFilePerConfiguration) {
       }
       rec.Close();
     }
+    WaitFragmentedMp4Finished();
     std::vector<std::string> files = FilesIn(root);
     ASSERT_EQ(files.size(), 2u);
     const char* sizes[] = {"320x240", "640x480"};
