@@ -140,25 +140,30 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
     return;
   }
   // One packet is one access unit: all its NAL units travel in one tag, so
-  // pictures coded in several slices reach the decoder whole.
-  work->Clear();
+  // pictures coded in several slices reach the decoder whole. The units are
+  // gathered first so the tag is sized once and each unit copied once.
   bool key = false, anySlice = false;
+  int bodySize = 0;
+  units.clear();
   while (IoBuffer* u = parser.TakeNalUnit()) {
     int n = u->GetSize() - 4;
-    if (n > 0) {
-      int nalType = u->GetData()[4] & 0x1f;
-      if (nalType >= 1 && nalType <= 5) {
-        anySlice = true;
-        parser.GetFrameType(u->GetData(), u->GetSize());
-        if (parser.GetLastFrameType() == H264Frame::kKey) key = true;
-      }
-      work->WriteUInt32(static_cast<uint32_t>(n));
-      work->Write(u->GetData() + 4, n);
+    if (n <= 0) {
+      delete u;
+      continue;
     }
-    delete u;
+    const uint8_t* bytes = static_cast<const IoBuffer*>(u)->GetData();
+    int nalType = bytes[4] & 0x1f;
+    if (nalType >= 1 && nalType <= 5) {
+      anySlice = true;
+      parser.GetFrameType(bytes, u->GetSize());
+      if (parser.GetLastFrameType() == H264Frame::kKey) key = true;
+    }
+    bodySize += 4 + n;
+    units.push_back(u);
   }
   if (!anySlice) {
-    work->Clear();
+    for (IoBuffer* u : units) delete u;
+    units.clear();
     return;
   }
   // The base comes from the first tag, not from a unit that only carried
@@ -167,18 +172,23 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
   int cts = packet.GetCompositionTime();
   if (cts > 0x7FFFFF) cts = 0x7FFFFF;
   if (cts < -0x800000) cts = -0x800000;
-  IoBuffer* tag = NewTag(9, ts, work->GetSize() + 5);
+  IoBuffer* tag = NewTag(9, ts, bodySize + 5);
   tag->WriteUInt8(key ? 0x17 : 0x27);
   tag->WriteUInt8(0x01);
   tag->WriteUInt24(static_cast<uint32_t>(cts) & 0xFFFFFF);
-  tag->Write(work->GetData(), work->GetSize());
+  for (IoBuffer* u : units) {
+    const IoBuffer* unit = u;
+    tag->WriteUInt32(static_cast<uint32_t>(unit->GetSize() - 4));
+    tag->Write(unit->GetData() + 4, unit->GetSize() - 4);
+    delete u;
+  }
+  units.clear();
   tag->SetFlags(key ? kKeyFlag : 0);
   tag->SetCodecId(AV_CODEC_ID_H264);
   tag->SetCompositionTime(cts);
   tag->SetStreamIndex(packet.GetStreamIndex());
   tag->SetDts(ts);
   tag->SetPts(ts + cts);
-  work->Clear();
   out.push_back(tag);
 }
 

@@ -53,6 +53,7 @@ class FlvPackager {
 
   H264Frame parser;
   IoBuffer* work;
+  std::vector<IoBuffer*> units;  // the NAL units of the tag being built
   IoBuffer* avcHeader = nullptr;
   IoBuffer* audioHeader = nullptr;
   bool haveVideoHeader = false;
