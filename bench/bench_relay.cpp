@@ -11,7 +11,9 @@
 // (a frame's arrival at a sink reading the relayed stream against its
 // arrival at a sink reading the source; median and 95th percentile), the
 // threads, the voluntary context switches per second, the send calls per
-// second (write system calls: /proc/<pid>/io syscw) and the ratios to
+// second (send, sendto, sendmsg, write and writev system calls, counted by
+// "perf stat" on their tracepoints over the same window; /proc/<pid>/io
+// syscw would miss send and sendmsg) and the ratios to
 // Velvanet. Then an idle figure: a started source, channel and forward (and
 // the peers' equivalents) whose input has gone silent, CPU over 10 s. The
 // machine's load average is read at the start and the end of every peer's
@@ -31,6 +33,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -92,21 +95,6 @@ long VoluntarySwitches(pid_t pid) {
   return total;
 }
 
-// Write system calls (send, write, writev, sendmsg...) of a process or of
-// one thread ("/proc/<pid>/io", or ".../task/<tid>/io").
-long WriteCalls(const std::string& ioFile) {
-  std::ifstream in(ioFile);
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("syscw:", 0) == 0) return atol(line.c_str() + 6);
-  return 0;
-}
-long ProcessWriteCalls(pid_t pid) {
-  return WriteCalls(pid ? "/proc/" + std::to_string(pid) + "/io" : std::string("/proc/self/io"));
-}
-long ThreadWriteCalls(pid_t tid) {
-  return tid > 0 ? WriteCalls("/proc/self/task/" + std::to_string(tid) + "/io") : 0;
-}
 
 // The one-minute load average of the machine.
 double LoadAverage() {
@@ -197,9 +185,8 @@ class Sink {
   }
   double CpuSeconds() const { return cpu.load(); }
   long Switches() const { return switches.load(); }
-  // Its own write calls (RTMP acknowledgements), left out of this
-  // process's figure.
-  long WriteCallsSoFar() const { return ThreadWriteCalls(tid.load()); }
+  // Its thread, left out of this process's send count.
+  pid_t Tid() const { return tid.load(); }
 
  private:
   static int Interrupt(void* self) { return static_cast<Sink*>(self)->stop.load() ? 1 : 0; }
@@ -305,11 +292,6 @@ struct ProcessSet {
     for (pid_t p : pids) n += VoluntarySwitches(p);
     return n;
   }
-  long WriteCalls() const {
-    long n = 0;
-    for (pid_t p : pids) n += ProcessWriteCalls(p);
-    return n;
-  }
   void Status(long& rssKb, int& threads) const {
     rssKb = 0;
     threads = 0;
@@ -327,6 +309,59 @@ struct ProcessSet {
     return true;
   }
 };
+
+// Counts the send system calls of processes ("-p") or threads ("-t") over
+// a window with "perf stat" on the syscall tracepoints; -1 when perf is
+// missing or not allowed.
+class SendCounter {
+ public:
+  SendCounter(const char* flag, const std::vector<pid_t>& ids, int seconds, const std::string& outFile)
+      : out(outFile) {
+    std::string list;
+    for (pid_t id : ids) list += (list.empty() ? "" : ",") + std::to_string(id);
+    if (list.empty()) return;
+    pid = Spawn({"perf", "stat", "-x", ",", "-o", out, "-e",
+                 "syscalls:sys_enter_sendto,syscalls:sys_enter_sendmsg,syscalls:sys_enter_sendmmsg,"
+                 "syscalls:sys_enter_write,syscalls:sys_enter_writev",
+                 flag, list, "--", "sleep", std::to_string(seconds)});
+  }
+  // Waits for the window to end; the calls counted, or -1.
+  long Finish() {
+    if (pid <= 0) return -1;
+    int st = 0;
+    waitpid(pid, &st, 0);
+    pid = -1;
+    if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) return -1;
+    std::ifstream in(out);
+    std::string line;
+    long total = 0;
+    int events = 0;
+    while (std::getline(in, line)) {
+      if (line.empty() || line[0] == '#' || !isdigit(static_cast<unsigned char>(line[0]))) continue;
+      total += atol(line.c_str());
+      ++events;
+    }
+    return events > 0 ? total : -1;
+  }
+
+ private:
+  std::string out;
+  pid_t pid = -1;
+};
+
+// The threads of this process but those given.
+std::vector<pid_t> OwnThreadsExcept(const std::vector<pid_t>& leave) {
+  std::vector<pid_t> tids;
+  DIR* d = opendir("/proc/self/task");
+  if (!d) return tids;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    pid_t t = static_cast<pid_t>(atol(e->d_name));
+    if (std::find(leave.begin(), leave.end(), t) == leave.end()) tids.push_back(t);
+  }
+  closedir(d);
+  return tids;
+}
 
 pid_t NginxPid(const vvtest::NginxRtmp& server) {
   std::ifstream in(server.prefix() + "/nginx.pid");
@@ -485,10 +520,10 @@ int main(int argc, char** argv) {
     });
     double sinkCpu0 = sourceSink.CpuSeconds() + sink->CpuSeconds();
     long sinkSw0 = sourceSink.Switches() + sink->Switches();
-    long sinkWr0 = sourceSink.WriteCallsSoFar() + sink->WriteCallsSoFar();
+    SendCounter sends("-t", OwnThreadsExcept({sourceSink.Tid(), sink->Tid(), static_cast<pid_t>(syscall(SYS_gettid))}),
+                      opt.seconds, dir.file("vv.perf"));
     double cpu0 = ProcessCpuSeconds();
     long sw0 = VoluntarySwitches(0);
-    long wr0 = ProcessWriteCalls(0);
     vv.loadStart = LoadAverage();
     double t0 = NowMs();
     std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
@@ -496,8 +531,8 @@ int main(int argc, char** argv) {
     vv.loadEnd = LoadAverage();
     double cpu = ProcessCpuSeconds() - cpu0 - (sourceSink.CpuSeconds() + sink->CpuSeconds() - sinkCpu0);
     long sw = VoluntarySwitches(0) - sw0 - (sourceSink.Switches() + sink->Switches() - sinkSw0);
-    long wr = ProcessWriteCalls(0) - wr0 - (sourceSink.WriteCallsSoFar() + sink->WriteCallsSoFar() - sinkWr0);
-    vv.writeCallsPerSecond = wr / wall;
+    long sent = sends.Finish();
+    vv.writeCallsPerSecond = sent < 0 ? -1 : sent / wall;
     long rss;
     int threads;
     ProcStatus(0, rss, threads);
@@ -528,7 +563,7 @@ int main(int argc, char** argv) {
     warmUp(*sink, [] { return true; });
     double cpu0 = relays.Cpu();
     long sw0 = relays.Switches();
-    long wr0 = relays.WriteCalls();
+    SendCounter sends("-p", relays.pids, opt.seconds, dir.file("ff.perf"));
     ff.loadStart = LoadAverage();
     double t0 = NowMs();
     std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
@@ -536,7 +571,8 @@ int main(int argc, char** argv) {
     ff.loadEnd = LoadAverage();
     double cpu = relays.Cpu() - cpu0;
     long sw = relays.Switches() - sw0;
-    ff.writeCallsPerSecond = (relays.WriteCalls() - wr0) / wall;
+    long sent = sends.Finish();
+    ff.writeCallsPerSecond = sent < 0 ? -1 : sent / wall;
     long rss;
     relays.Status(rss, ff.threads);
     for (pid_t p : relays.pids) ff.connected += kill(p, 0) == 0 ? 1 : 0;
@@ -566,7 +602,7 @@ int main(int argc, char** argv) {
     warmUp(*sink, [] { return true; });
     double cpu0 = relay.Cpu();
     long sw0 = relay.Switches();
-    long wr0 = relay.WriteCalls();
+    SendCounter sends("-p", relay.pids, opt.seconds, dir.file("ng.perf"));
     ng.loadStart = LoadAverage();
     double t0 = NowMs();
     std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
@@ -574,7 +610,8 @@ int main(int argc, char** argv) {
     ng.loadEnd = LoadAverage();
     double cpu = relay.Cpu() - cpu0;
     long sw = relay.Switches() - sw0;
-    ng.writeCallsPerSecond = (relay.WriteCalls() - wr0) / wall;
+    long sent = sends.Finish();
+    ng.writeCallsPerSecond = sent < 0 ? -1 : sent / wall;
     long rss;
     relay.Status(rss, ng.threads);
     ng.connected = relay.AllAlive() ? total : 0;
@@ -673,8 +710,9 @@ int main(int argc, char** argv) {
   row("voluntary context switches / s", vv.switchesPerSecond, ff.switchesPerSecond, ng.switchesPerSecond, "%.0f");
   row("voluntary switches / s per forward", vv.switchesPerSecond / total, ff.switchesPerSecond / total,
       ng.switchesPerSecond / total, "%.1f", true);
-  row("send calls / s per forward", vv.writeCallsPerSecond / total, ff.writeCallsPerSecond / total,
-      ng.writeCallsPerSecond / total, "%.1f");
+  auto perForward = [total](double v) { return v < 0 ? -1 : v / total; };
+  row("send calls / s per forward", perForward(vv.writeCallsPerSecond), perForward(ff.writeCallsPerSecond),
+      perForward(ng.writeCallsPerSecond), "%.1f");
   row("forwards connected at the end", vv.connected, ff.connected, ng.connected, "%.0f");
   row("frames relayed / frames at source", vv.framesRatio, ff.framesRatio, ng.framesRatio, "%.3f");
   row("idle: CPU % (one silent forward)", vv.idleCpuPercent, ff.idleCpuPercent, ng.idleCpuPercent, "%.3f");
@@ -685,8 +723,9 @@ int main(int argc, char** argv) {
          "memory. nginx-push: one nginx (one worker) pushing each source %d times; memory is what it grew by.\n"
          "Latency is measured on the first forward of the first source; the idle figure is over %d s, after\n"
          "the input of a started source, channel and forward (or relay) went silent. nginx-push's idle\n"
-         "figure is that whole process with its one silent push. Send calls are write system calls (syscw of\n"
-         "/proc/<pid>/io; nginx-push's include its writes to the sink that measures its latency). '*': that\n"
+         "figure is that whole process with its one silent push. Send calls: send, sendto, sendmsg, write and\n"
+         "writev calls counted by perf over the window (-1: perf unavailable); Velvanet's leave out the sinks\n"
+         "of this program, nginx-push's include its sends to the sink that measures its latency. '*': that\n"
          "peer was measured at a load average above %.1f (2 on 8 cores), so its timed figures are unreliable.\n",
          forwards, opt.idleSeconds, busy);
   if (vv.latencyMedianMs < 0 || ff.latencyMedianMs < 0 || ng.latencyMedianMs < 0)
