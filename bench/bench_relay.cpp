@@ -10,11 +10,17 @@
 // For each: CPU % and resident memory per forward, the latency a relay adds
 // (a frame's arrival at a sink reading the relayed stream against its
 // arrival at a sink reading the source; median and 95th percentile), the
-// threads, the voluntary context switches per second, and the ratios to
+// threads, the voluntary context switches per second, the send calls per
+// second (send, sendto, sendmsg, write and writev system calls, counted by
+// "perf stat" on their tracepoints over the same window; /proc/<pid>/io
+// syscw would miss send and sendmsg) and the ratios to
 // Velvanet. Then an idle figure: a started source, channel and forward (and
-// the peers' equivalents) whose input has gone silent, CPU over 10 s.
+// the peers' equivalents) whose input has gone silent, CPU over 10 s. The
+// machine's load average is read at the start and the end of every peer's
+// window; figures taken at a load above 2 on 8 cores (scaled by the core
+// count) are marked, since they say little about the code.
 //
-//   bench_relay [--sources N] [--forwards M] [--seconds S] [--idle-seconds S]
+//   bench_relay [--sources N] [--forwards M] [--seconds S] [--idle-seconds S] [--bitrate KBITS]
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -23,12 +29,15 @@
 #include <unistd.h>
 
 #include <dirent.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -84,6 +93,21 @@ long VoluntarySwitches(pid_t pid) {
   }
   closedir(d);
   return total;
+}
+
+
+// The one-minute load average of the machine.
+double LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  double one = -1;
+  in >> one;
+  return one;
+}
+
+// A load above 2 on 8 cores, scaled to this machine's cores.
+double BusyLoad() {
+  long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  return 2.0 * (cores > 0 ? cores : 8) / 8.0;
 }
 
 // Resident kilobytes and thread count of a process (0: this one).
@@ -161,6 +185,8 @@ class Sink {
   }
   double CpuSeconds() const { return cpu.load(); }
   long Switches() const { return switches.load(); }
+  // Its thread, left out of this process's send count.
+  pid_t Tid() const { return tid.load(); }
 
  private:
   static int Interrupt(void* self) { return static_cast<Sink*>(self)->stop.load() ? 1 : 0; }
@@ -171,6 +197,7 @@ class Sink {
     switches = u.ru_nvcsw;
   }
   void Run() {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
     while (!stop) {
       AVFormatContext* fmt = avformat_alloc_context();
       fmt->interrupt_callback = {Interrupt, this};
@@ -204,6 +231,7 @@ class Sink {
   std::atomic<bool> stop{false};
   std::atomic<double> cpu{0};
   std::atomic<long> switches{0};
+  std::atomic<pid_t> tid{0};
   std::mutex mutex;
   std::vector<Frame> frames;
   std::thread thread;
@@ -242,6 +270,8 @@ struct Figures {
   double latencyP95Ms = -1;
   int threads = 0;
   double switchesPerSecond = 0;
+  double writeCallsPerSecond = 0;
+  double loadStart = -1, loadEnd = -1;  // over the measured window
   int connected = 0;       // outputs (or relays) delivering at the end
   double framesRatio = 0;  // frames at the measured relay's sink / at the source's
   double idleCpuPercent = -1;
@@ -280,6 +310,59 @@ struct ProcessSet {
   }
 };
 
+// Counts the send system calls of processes ("-p") or threads ("-t") over
+// a window with "perf stat" on the syscall tracepoints; -1 when perf is
+// missing or not allowed.
+class SendCounter {
+ public:
+  SendCounter(const char* flag, const std::vector<pid_t>& ids, int seconds, const std::string& outFile)
+      : out(outFile) {
+    std::string list;
+    for (pid_t id : ids) list += (list.empty() ? "" : ",") + std::to_string(id);
+    if (list.empty()) return;
+    pid = Spawn({"perf", "stat", "-x", ",", "-o", out, "-e",
+                 "syscalls:sys_enter_sendto,syscalls:sys_enter_sendmsg,syscalls:sys_enter_sendmmsg,"
+                 "syscalls:sys_enter_write,syscalls:sys_enter_writev",
+                 flag, list, "--", "sleep", std::to_string(seconds)});
+  }
+  // Waits for the window to end; the calls counted, or -1.
+  long Finish() {
+    if (pid <= 0) return -1;
+    int st = 0;
+    waitpid(pid, &st, 0);
+    pid = -1;
+    if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) return -1;
+    std::ifstream in(out);
+    std::string line;
+    long total = 0;
+    int events = 0;
+    while (std::getline(in, line)) {
+      if (line.empty() || line[0] == '#' || !isdigit(static_cast<unsigned char>(line[0]))) continue;
+      total += atol(line.c_str());
+      ++events;
+    }
+    return events > 0 ? total : -1;
+  }
+
+ private:
+  std::string out;
+  pid_t pid = -1;
+};
+
+// The threads of this process but those given.
+std::vector<pid_t> OwnThreadsExcept(const std::vector<pid_t>& leave) {
+  std::vector<pid_t> tids;
+  DIR* d = opendir("/proc/self/task");
+  if (!d) return tids;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    pid_t t = static_cast<pid_t>(atol(e->d_name));
+    if (std::find(leave.begin(), leave.end(), t) == leave.end()) tids.push_back(t);
+  }
+  closedir(d);
+  return tids;
+}
+
 pid_t NginxPid(const vvtest::NginxRtmp& server) {
   std::ifstream in(server.prefix() + "/nginx.pid");
   long pid = 0;
@@ -310,6 +393,7 @@ struct Options {
   int forwards = 4;
   int seconds = 10;
   int idleSeconds = 10;
+  int bitrateKbits = 3000;  // of each source's video
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -321,7 +405,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       return true;
     };
     bool ok = (a == "--sources" && value(o.sources)) || (a == "--forwards" && value(o.forwards)) ||
-              (a == "--seconds" && value(o.seconds)) || (a == "--idle-seconds" && value(o.idleSeconds));
+              (a == "--seconds" && value(o.seconds)) || (a == "--idle-seconds" && value(o.idleSeconds)) ||
+              (a == "--bitrate" && value(o.bitrateKbits));
     if (!ok) return false;
   }
   return true;
@@ -338,7 +423,8 @@ std::string Name(const char* prefix, int source, int forward = -1) {
 int main(int argc, char** argv) {
   Options opt;
   if (!ParseOptions(argc, argv, opt)) {
-    fprintf(stderr, "usage: bench_relay [--sources N] [--forwards M] [--seconds S] [--idle-seconds S]\n");
+    fprintf(stderr,
+            "usage: bench_relay [--sources N] [--forwards M] [--seconds S] [--idle-seconds S] [--bitrate KBITS]\n");
     return 2;
   }
   const int sources = opt.sources, forwards = opt.forwards, total = sources * forwards;
@@ -351,13 +437,14 @@ int main(int argc, char** argv) {
   }
   vvtest::TempDir dir("vvbench");
   std::string file = dir.file("src.flv");
-  printf("making a 720p 3 Mbit/s source ...\n");
+  const double loadAtStart = LoadAverage();
+  const std::string rate = std::to_string(opt.bitrateKbits) + "k";
+  printf("making a 720p %d kbit/s source ... (load average %.2f)\n", opt.bitrateKbits, loadAtStart);
   fflush(stdout);
   std::string make =
       "ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
-      "sine=frequency=440:sample_rate=44100 -t 12 -c:v libx264 -preset veryfast -b:v 3M -maxrate 3M "
-      "-bufsize 3M -g 50 -pix_fmt yuv420p -c:a aac -b:a 128k " +
-      vvtest::ShellQuote(file);
+      "sine=frequency=440:sample_rate=44100 -t 12 -c:v libx264 -preset veryfast -b:v " + rate + " -maxrate " +
+      rate + " -bufsize " + rate + " -g 50 -pix_fmt yuv420p -c:a aac -b:a 128k " + vvtest::ShellQuote(file);
   if (vvtest::Run(make, true).status != 0) {
     fprintf(stderr, "bench_relay: ffmpeg could not make the source\n");
     return 1;
@@ -433,13 +520,19 @@ int main(int argc, char** argv) {
     });
     double sinkCpu0 = sourceSink.CpuSeconds() + sink->CpuSeconds();
     long sinkSw0 = sourceSink.Switches() + sink->Switches();
+    SendCounter sends("-t", OwnThreadsExcept({sourceSink.Tid(), sink->Tid(), static_cast<pid_t>(syscall(SYS_gettid))}),
+                      opt.seconds, dir.file("vv.perf"));
     double cpu0 = ProcessCpuSeconds();
     long sw0 = VoluntarySwitches(0);
+    vv.loadStart = LoadAverage();
     double t0 = NowMs();
     std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
     double wall = (NowMs() - t0) / 1000.0;
+    vv.loadEnd = LoadAverage();
     double cpu = ProcessCpuSeconds() - cpu0 - (sourceSink.CpuSeconds() + sink->CpuSeconds() - sinkCpu0);
     long sw = VoluntarySwitches(0) - sw0 - (sourceSink.Switches() + sink->Switches() - sinkSw0);
+    long sent = sends.Finish();
+    vv.writeCallsPerSecond = sent < 0 ? -1 : sent / wall;
     long rss;
     int threads;
     ProcStatus(0, rss, threads);
@@ -470,11 +563,16 @@ int main(int argc, char** argv) {
     warmUp(*sink, [] { return true; });
     double cpu0 = relays.Cpu();
     long sw0 = relays.Switches();
+    SendCounter sends("-p", relays.pids, opt.seconds, dir.file("ff.perf"));
+    ff.loadStart = LoadAverage();
     double t0 = NowMs();
     std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
     double wall = (NowMs() - t0) / 1000.0;
+    ff.loadEnd = LoadAverage();
     double cpu = relays.Cpu() - cpu0;
     long sw = relays.Switches() - sw0;
+    long sent = sends.Finish();
+    ff.writeCallsPerSecond = sent < 0 ? -1 : sent / wall;
     long rss;
     relays.Status(rss, ff.threads);
     for (pid_t p : relays.pids) ff.connected += kill(p, 0) == 0 ? 1 : 0;
@@ -504,11 +602,16 @@ int main(int argc, char** argv) {
     warmUp(*sink, [] { return true; });
     double cpu0 = relay.Cpu();
     long sw0 = relay.Switches();
+    SendCounter sends("-p", relay.pids, opt.seconds, dir.file("ng.perf"));
+    ng.loadStart = LoadAverage();
     double t0 = NowMs();
     std::this_thread::sleep_for(std::chrono::seconds(opt.seconds));
     double wall = (NowMs() - t0) / 1000.0;
+    ng.loadEnd = LoadAverage();
     double cpu = relay.Cpu() - cpu0;
     long sw = relay.Switches() - sw0;
+    long sent = sends.Finish();
+    ng.writeCallsPerSecond = sent < 0 ? -1 : sent / wall;
     long rss;
     relay.Status(rss, ng.threads);
     ng.connected = relay.AllAlive() ? total : 0;
@@ -526,6 +629,7 @@ int main(int argc, char** argv) {
   // it and connects its forward; then its publisher is stopped (SIGSTOP):
   // the connection stays, nothing more comes.
   sourceSinkOwner.reset();  // its source is gone; it would only retry
+  double idleLoadStart = -1, idleLoadEnd = -1;
   {
     pid_t toServer = StartGenerators(file, {server.Url("idle")})[0];
     pid_t toRelay = StartGenerators(file, {relayServer.Url("idle")})[0];
@@ -550,9 +654,11 @@ int main(int argc, char** argv) {
     kill(toRelay, SIGSTOP);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     double vv0 = ProcessCpuSeconds(), ff0 = ffIdle.Cpu(), ng0 = ngIdle.Cpu();
+    idleLoadStart = LoadAverage();
     double t0 = NowMs();
     std::this_thread::sleep_for(std::chrono::seconds(opt.idleSeconds));
     double wall = (NowMs() - t0) / 1000.0;
+    idleLoadEnd = LoadAverage();
     vv.idleCpuPercent = 100.0 * (ProcessCpuSeconds() - vv0) / wall;
     ff.idleCpuPercent = 100.0 * (ffIdle.Cpu() - ff0) / wall;
     ng.idleCpuPercent = 100.0 * (ngIdle.Cpu() - ng0) / wall;
@@ -566,37 +672,62 @@ int main(int argc, char** argv) {
     Kill(toRelay);
   }
 
-  printf("\n%d sources x %d forwards (%d pass-through relays of 720p 3 Mbit/s), %d s measured each\n", sources,
-         forwards, total, opt.seconds);
+  const double loadAtEnd = LoadAverage();
+  printf("\n%d sources x %d forwards (%d pass-through relays of 720p %d kbit/s), %d s measured each\n", sources,
+         forwards, total, opt.bitrateKbits, opt.seconds);
+  const double busy = BusyLoad();
+  auto loaded = [busy](const Figures& f) { return f.loadStart > busy || f.loadEnd > busy; };
+  printf("load average (1 min): %.2f at the start, %.2f at the end, on %ld cores%s\n", loadAtStart, loadAtEnd,
+         sysconf(_SC_NPROCESSORS_ONLN),
+         loadAtStart > busy || loadAtEnd > busy ? " -- above 2 per 8 cores: the figures are unreliable" : "");
   printf("%-34s %10s %10s %10s %10s %10s\n", "figure", "Velvanet", "ffmpeg", "nginx-push", "vv/ffmpeg",
          "vv/nginx");
-  auto row = [](const char* name, double a, double b, double c, const char* format) {
+  // Timed figures of a peer measured while the machine was busy carry a '*'.
+  auto row = [&](const char* name, double a, double b, double c, const char* format, bool timed = false) {
     char fa[32], fb[32], fc[32];
     snprintf(fa, sizeof fa, format, a);
     snprintf(fb, sizeof fb, format, b);
     snprintf(fc, sizeof fc, format, c);
+    if (timed) {
+      if (loaded(vv)) strncat(fa, "*", sizeof fa - strlen(fa) - 1);
+      if (loaded(ff)) strncat(fb, "*", sizeof fb - strlen(fb) - 1);
+      if (loaded(ng)) strncat(fc, "*", sizeof fc - strlen(fc) - 1);
+    }
     printf("%-34s %10s %10s %10s %10.2f %10.2f\n", name, fa, fb, fc, Ratio(a, b), Ratio(a, c));
   };
-  row("CPU % per forward", vv.cpuPercentPerForward, ff.cpuPercentPerForward, ng.cpuPercentPerForward, "%.2f");
+  auto loadRow = [&](const char* name, double Figures::*field) {
+    printf("%-34s %10.2f %10.2f %10.2f\n", name, vv.*field, ff.*field, ng.*field);
+  };
+  loadRow("load average, window start", &Figures::loadStart);
+  loadRow("load average, window end", &Figures::loadEnd);
+  row("CPU % per forward", vv.cpuPercentPerForward, ff.cpuPercentPerForward, ng.cpuPercentPerForward, "%.2f", true);
   row("resident MiB per forward", vv.rssMiBPerForward, ff.rssMiBPerForward, ng.rssMiBPerForward, "%.2f");
-  row("added latency ms, median", vv.latencyMedianMs, ff.latencyMedianMs, ng.latencyMedianMs, "%.1f");
-  row("added latency ms, 95th percentile", vv.latencyP95Ms, ff.latencyP95Ms, ng.latencyP95Ms, "%.1f");
+  row("added latency ms, median", vv.latencyMedianMs, ff.latencyMedianMs, ng.latencyMedianMs, "%.1f", true);
+  row("added latency ms, 95th percentile", vv.latencyP95Ms, ff.latencyP95Ms, ng.latencyP95Ms, "%.1f", true);
   row("threads", vv.threads, ff.threads, ng.threads, "%.0f");
   row("threads per forward", static_cast<double>(vv.threads) / total, static_cast<double>(ff.threads) / total,
       static_cast<double>(ng.threads) / total, "%.2f");
   row("voluntary context switches / s", vv.switchesPerSecond, ff.switchesPerSecond, ng.switchesPerSecond, "%.0f");
   row("voluntary switches / s per forward", vv.switchesPerSecond / total, ff.switchesPerSecond / total,
-      ng.switchesPerSecond / total, "%.1f");
+      ng.switchesPerSecond / total, "%.1f", true);
+  auto perForward = [total](double v) { return v < 0 ? -1 : v / total; };
+  row("send calls / s per forward", perForward(vv.writeCallsPerSecond), perForward(ff.writeCallsPerSecond),
+      perForward(ng.writeCallsPerSecond), "%.1f");
   row("forwards connected at the end", vv.connected, ff.connected, ng.connected, "%.0f");
   row("frames relayed / frames at source", vv.framesRatio, ff.framesRatio, ng.framesRatio, "%.3f");
   row("idle: CPU % (one silent forward)", vv.idleCpuPercent, ff.idleCpuPercent, ng.idleCpuPercent, "%.3f");
+  printf("%-34s %10.2f to %.2f%s\n", "load average, idle window", idleLoadStart, idleLoadEnd,
+         idleLoadStart > busy || idleLoadEnd > busy ? " (above 2 per 8 cores: unreliable)" : "");
   printf("\nVelvanet: one live source and one pass-through channel per source, shared by its forwards; memory\n"
          "is what the process grew by. ffmpeg: one \"ffmpeg -i SRC -c copy -f flv URL\" per forward, its whole\n"
          "memory. nginx-push: one nginx (one worker) pushing each source %d times; memory is what it grew by.\n"
          "Latency is measured on the first forward of the first source; the idle figure is over %d s, after\n"
          "the input of a started source, channel and forward (or relay) went silent. nginx-push's idle\n"
-         "figure is that whole process with its one silent push.\n",
-         forwards, opt.idleSeconds);
+         "figure is that whole process with its one silent push. Send calls: send, sendto, sendmsg, write and\n"
+         "writev calls counted by perf over the window (-1: perf unavailable); Velvanet's leave out the sinks\n"
+         "of this program, nginx-push's include its sends to the sink that measures its latency. '*': that\n"
+         "peer was measured at a load average above %.1f (2 on 8 cores), so its timed figures are unreliable.\n",
+         forwards, opt.idleSeconds, busy);
   if (vv.latencyMedianMs < 0 || ff.latencyMedianMs < 0 || ng.latencyMedianMs < 0)
     printf("(latency -1: too few frames matched)\n");
   return 0;

@@ -1,15 +1,50 @@
 #include "core/IoBuffer.h"
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
+
+namespace {
+
+// The count sits in front of the bytes, in room that keeps them aligned.
+struct BlockHead {
+  std::atomic<int> refs;
+};
+constexpr size_t kHeadRoom = alignof(std::max_align_t) > sizeof(BlockHead) ? alignof(std::max_align_t) : sizeof(BlockHead);
+
+BlockHead* HeadOf(const uint8_t* block) {
+  return reinterpret_cast<BlockHead*>(const_cast<uint8_t*>(block) - kHeadRoom);
+}
+
+}  // namespace
+
+uint8_t* IoBuffer::AllocateBlock(int cap) {
+  uint8_t* raw = static_cast<uint8_t*>(::operator new(kHeadRoom + static_cast<size_t>(cap)));
+  new (raw) BlockHead{{1}};
+  return raw + kHeadRoom;
+}
+
+void IoBuffer::ReleaseBlock(uint8_t* block) {
+  if (!block) return;
+  BlockHead* head = HeadOf(block);
+  if (head->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    head->~BlockHead();
+    ::operator delete(reinterpret_cast<uint8_t*>(head));
+  }
+}
+
+bool IoBuffer::IsShared() const {
+  return data != nullptr && HeadOf(data)->refs.load(std::memory_order_acquire) > 1;
+}
 
 IoBuffer::IoBuffer() : IoBuffer(1024) {}
 
 IoBuffer::IoBuffer(int cap) {
   if (cap < 1) cap = 1024;
-  data = new uint8_t[cap];
+  data = AllocateBlock(cap);
   capacity = cap;
 }
 
@@ -21,24 +56,31 @@ IoBuffer* IoBuffer::AudioFrameCarrier(AVFrame* frame) {
   return b;
 }
 
-IoBuffer::~IoBuffer() { delete[] data; }
+IoBuffer::~IoBuffer() { ReleaseBlock(data); }
 
 bool IoBuffer::Reserve(int64_t needed, bool doubling) {
-  if (needed <= capacity) return true;
+  const bool shared = IsShared();
+  if (needed <= capacity && !shared) return true;
   int64_t newCap;
-  if (doubling) {
+  if (needed <= capacity) {
+    newCap = capacity;  // only to leave the shared block: same size
+  } else if (doubling) {
     newCap = capacity > 0 ? static_cast<int64_t>(capacity) * 2 : 1024;
     if (newCap < needed) newCap = needed;
   } else {
     newCap = needed + 20;
   }
   if (newCap > INT_MAX) return false;  // refuse growth that would overflow
-  uint8_t* block = new uint8_t[newCap];
+  uint8_t* block = AllocateBlock(static_cast<int>(newCap));
   if (size > 0) memcpy(block, data, size);
-  delete[] data;
+  ReleaseBlock(data);
   data = block;
   capacity = static_cast<int>(newCap);
   return true;
+}
+
+void IoBuffer::MakeOwn() {
+  if (IsShared()) Reserve(capacity, false);
 }
 
 bool IoBuffer::WriteUInt8(uint8_t b) {
@@ -96,7 +138,9 @@ bool IoBuffer::AppendRemaining(IoBuffer& other) {
 }
 
 void IoBuffer::SetByteAt(int index, uint8_t b) {
-  if (index >= 0 && index < capacity) data[index] = b;
+  if (index < 0 || index >= capacity) return;
+  MakeOwn();
+  data[index] = b;
 }
 
 void IoBuffer::SetSize(int n) {
@@ -109,8 +153,8 @@ void IoBuffer::SetSize(int n) {
 void IoBuffer::ResetPositions() { size = readPos = 0; }
 
 void IoBuffer::Clear() {
-  delete[] data;
-  data = new uint8_t[1024];
+  ReleaseBlock(data);
+  data = AllocateBlock(1024);
   capacity = 1024;
   size = readPos = 0;
 }
@@ -208,9 +252,9 @@ void IoBuffer::Compact() {
     size = readPos = 0;
     return;
   }
-  uint8_t* block = new uint8_t[2 * r];
+  uint8_t* block = AllocateBlock(2 * r);
   memcpy(block, data + readPos, r);
-  delete[] data;
+  ReleaseBlock(data);
   data = block;
   capacity = 2 * r;
   size = r;
@@ -227,8 +271,17 @@ void IoBuffer::SetExtraData(const uint8_t* bytes, int n) {
 
 IoBuffer* CloneIoBuffer(const IoBuffer* src) {
   if (src == nullptr) return nullptr;
-  IoBuffer* b = new IoBuffer(src->GetSize());
-  b->Write(src->GetData(), src->GetSize());
+  IoBuffer* b;
+  if (src->size > 0 && src->data) {
+    // Shares the source's bytes; the copy sees exactly its size of them.
+    b = new IoBuffer(static_cast<AVFrame*>(nullptr));
+    HeadOf(src->data)->refs.fetch_add(1, std::memory_order_relaxed);
+    b->data = src->data;
+    b->size = src->size;
+    b->capacity = src->size;
+  } else {
+    b = new IoBuffer(src->GetSize());
+  }
   b->SetPts(src->GetPts());
   b->SetDts(src->GetDts());
   b->SetFlags(src->GetFlags());

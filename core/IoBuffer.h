@@ -1,6 +1,13 @@
 #pragma once
 // Growable big-endian byte buffer that doubles as the media packet handed
 // between the engine's threads.
+//
+// The byte block is reference-counted: a copy for another consumer
+// (CloneIoBuffer) shares its source's bytes instead of copying them, while
+// every packet keeps its own positions and fields (timestamps, flags...).
+// A shared block is never written: every operation that changes bytes gives
+// its buffer a block of its own first (copy on write), and so does the
+// non-const GetData. Readers that only look use the const GetData.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,8 +61,14 @@ class IoBuffer {
   void SetReadPos(int p);
   void Compact();
 
-  uint8_t* GetData() { return data; }
+  // Mutable access: a shared block is copied first.
+  uint8_t* GetData() {
+    MakeOwn();
+    return data;
+  }
   const uint8_t* GetData() const { return data; }
+  // True while another packet shares this packet's bytes.
+  bool IsShared() const;
   int GetSize() const { return size; }
   int GetLength() const { return size; }
   int GetCapacity() const { return capacity; }
@@ -107,7 +120,12 @@ class IoBuffer {
   }
 
  private:
+  friend IoBuffer* CloneIoBuffer(const IoBuffer* src);
+  // Blocks carry their reference count in front of the bytes.
+  static uint8_t* AllocateBlock(int capacity);
+  static void ReleaseBlock(uint8_t* block);
   bool Reserve(int64_t needed, bool doubling);
+  void MakeOwn();
   bool Need(int n);
 
   int flags = 0;
@@ -130,5 +148,6 @@ class IoBuffer {
   ExtraData extraData;
 };
 
-// A copy for another consumer: same bytes and packet fields, shared extradata.
+// A copy for another consumer: same bytes (shared until either side writes)
+// and packet fields, shared extradata.
 IoBuffer* CloneIoBuffer(const IoBuffer* src);

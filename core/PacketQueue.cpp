@@ -19,8 +19,12 @@ void PacketQueue::Push(IoBuffer* packet) {
   list.push_back(packet);
   count.store(static_cast<int>(list.size()), std::memory_order_relaxed);
   pushes.fetch_add(1, std::memory_order_release);
-  if (waiters > 0) pthread_cond_broadcast(&cond);
+  const bool anyWaiter = waiters > 0;
   pthread_mutex_unlock(&mutex);
+  // Woken after the lock is released, so the consumer does not wake only
+  // to wait again for the mutex the producer still holds. The packet was
+  // queued under the lock, so a consumer that is about to wait sees it.
+  if (anyWaiter) pthread_cond_broadcast(&cond);
 }
 
 IoBuffer* PacketQueue::Pop() {

@@ -29,8 +29,9 @@ class WakeEvent {
 namespace wake {
 // The longest a worker waits when nothing wakes it. Everything a worker
 // waits for (a packet, an output, an opened input, a stop) wakes it at once;
-// this bound only keeps an idle worker looking round now and then.
-constexpr int64_t kIdleRecheckMs = 500;
+// this bound only keeps an idle worker looking round now and then, no more
+// often than the publisher checks its connection.
+constexpr int64_t kIdleRecheckMs = 2000;
 // Milliseconds of CLOCK_MONOTONIC.
 int64_t MonotonicMs();
 // An absolute CLOCK_MONOTONIC time ms milliseconds from now, for

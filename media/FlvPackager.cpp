@@ -11,7 +11,6 @@ extern "C" {
 
 namespace {
 
-constexpr int kWorkCapacity = 1 << 20;
 constexpr uint8_t kAacTagByte = 0xAF;
 constexpr uint8_t kMp3TagByte = 0x2F;
 constexpr int kKeyFlag = 1;
@@ -32,11 +31,10 @@ IoBuffer* NewTag(int type, int64_t timestamp, int capacity) {
 
 }  // namespace
 
-FlvPackager::FlvPackager() : work(new IoBuffer(kWorkCapacity)) {}
+FlvPackager::FlvPackager() = default;
 
 FlvPackager::~FlvPackager() {
   DropHeaders();
-  delete work;
 }
 
 void FlvPackager::DropHeaders() {
@@ -57,7 +55,6 @@ void FlvPackager::Reset() {
   baseSet = false;
   base = 0;
   parser.Reset();
-  work->Clear();
 }
 
 int FlvPackager::AacFrequencyIndex(int rate) {
@@ -158,31 +155,35 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
     return;
   }
   // One packet is one access unit: all its NAL units travel in one tag, so
-  // pictures coded in several slices reach the decoder whole.
-  work->Clear();
+  // pictures coded in several slices reach the decoder whole. The units are
+  // gathered first so the tag is sized once and each unit copied once.
   bool key = false, anySlice = false;
   // Parameter sets the access unit carries; the stream may bring new ones
   // at any time (an encoder restarted with other settings behind the same
   // input), and its pictures need the header made from them.
   std::vector<uint8_t> sps, pps;
+  int bodySize = 0;
+  units.clear();
   while (IoBuffer* u = parser.TakeNalUnit()) {
     int n = u->GetSize() - 4;
-    if (n > 0) {
-      const uint8_t* nal = u->GetData() + 4;
-      int nalType = nal[0] & 0x1f;
-      if (nalType >= 1 && nalType <= 5) {
-        anySlice = true;
-        parser.GetFrameType(u->GetData(), u->GetSize());
-        if (parser.GetLastFrameType() == H264Frame::kKey) key = true;
-      } else if (nalType == 7) {
-        sps.assign(nal, nal + n);
-      } else if (nalType == 8) {
-        pps.assign(nal, nal + n);
-      }
-      work->WriteUInt32(static_cast<uint32_t>(n));
-      work->Write(nal, n);
+    if (n <= 0) {
+      delete u;
+      continue;
     }
-    delete u;
+    const uint8_t* bytes = static_cast<const IoBuffer*>(u)->GetData();
+    const uint8_t* nal = bytes + 4;
+    int nalType = nal[0] & 0x1f;
+    if (nalType >= 1 && nalType <= 5) {
+      anySlice = true;
+      parser.GetFrameType(bytes, u->GetSize());
+      if (parser.GetLastFrameType() == H264Frame::kKey) key = true;
+    } else if (nalType == 7) {
+      sps.assign(nal, nal + n);
+    } else if (nalType == 8) {
+      pps.assign(nal, nal + n);
+    }
+    bodySize += 4 + n;
+    units.push_back(u);
   }
   if ((!sps.empty() && sps != headerSps) || (!pps.empty() && pps != headerPps)) {
     const std::vector<uint8_t>& s = sps.empty() ? headerSps : sps;
@@ -190,7 +191,8 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
     SetVideoHeader(s.data(), static_cast<int>(s.size()), p.data(), static_cast<int>(p.size()));
   }
   if (!anySlice) {
-    work->Clear();
+    for (IoBuffer* u : units) delete u;
+    units.clear();
     return;
   }
   // The base comes from the first tag, not from a unit that only carried
@@ -199,11 +201,17 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
   int cts = packet.GetCompositionTime();
   if (cts > 0x7FFFFF) cts = 0x7FFFFF;
   if (cts < -0x800000) cts = -0x800000;
-  IoBuffer* tag = NewTag(9, ts, work->GetSize() + 5);
+  IoBuffer* tag = NewTag(9, ts, bodySize + 5);
   tag->WriteUInt8(key ? 0x17 : 0x27);
   tag->WriteUInt8(0x01);
   tag->WriteUInt24(static_cast<uint32_t>(cts) & 0xFFFFFF);
-  tag->Write(work->GetData(), work->GetSize());
+  for (IoBuffer* u : units) {
+    const IoBuffer* unit = u;
+    tag->WriteUInt32(static_cast<uint32_t>(unit->GetSize() - 4));
+    tag->Write(unit->GetData() + 4, unit->GetSize() - 4);
+    delete u;
+  }
+  units.clear();
   tag->SetFlags(key ? kKeyFlag : 0);
   tag->SetCodecId(AV_CODEC_ID_H264);
   tag->SetCompositionTime(cts);
@@ -211,7 +219,6 @@ void FlvPackager::ProcessVideo(const IoBuffer& packet, std::vector<IoBuffer*>& o
   tag->SetExtraDataShared(avcHeaderBytes);
   tag->SetDts(ts);
   tag->SetPts(ts + cts);
-  work->Clear();
   out.push_back(tag);
 }
 

@@ -61,7 +61,7 @@ class FlvPackager {
   static void AacConfig(const IoBuffer& packet, int adts, std::vector<uint8_t>& config, bool* offTable);
 
   H264Frame parser;
-  IoBuffer* work;
+  std::vector<IoBuffer*> units;  // the NAL units of the tag being built
   IoBuffer* avcHeader = nullptr;
   IoBuffer* audioHeader = nullptr;
   // What the current headers were built from (NAL units without start

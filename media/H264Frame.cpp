@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/Log.h"
+
 
 namespace {
 
@@ -297,8 +299,10 @@ int H264Frame::ParseSps(const uint8_t* bytes, int length) {
       tick = br.Bits(32);
       scale = br.Bits(32);
       fixedRate = static_cast<int>(br.Bit());
-      printf("num_uints_in_tick = %d\n", static_cast<int>(tick));
-      printf("time_scale = %d\n", static_cast<int>(scale));
+      // Diagnostics only: every session parses an SPS, and the program's
+      // standard output is no place for them.
+      LogDebug("num_uints_in_tick = %d", static_cast<int>(tick));
+      LogDebug("time_scale = %d", static_cast<int>(scale));
     }
     int nalHrd = static_cast<int>(br.Bit());
     if (nalHrd) SkipHrd(br);

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,14 +10,18 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
+#include <librtmp/amf.h>
 #include <librtmp/log.h>
 #include <librtmp/rtmp.h>
 
@@ -207,12 +212,45 @@ bool RtmpSession::Connect(int timeoutMs, int ioTimeoutMs) {
 
 bool RtmpSession::ConnectStream() {
   if (aborted.load() || !RTMP_IsConnected(rtmp)) return false;
-  return RTMP_ConnectStream(rtmp, 0) != 0;
+  if (RTMP_ConnectStream(rtmp, 0) == 0) return false;
+  return AnnounceChunkSize(kOutChunkSize);
+}
+
+bool RtmpSession::AnnounceChunkSize(int chunkSize) {
+  // Set Chunk Size: a protocol control message on chunk stream 2, message
+  // stream 0. Everything sent after it uses the new size.
+  char buffer[RTMP_MAX_HEADER_SIZE + 4];
+  RTMPPacket packet;
+  memset(&packet, 0, sizeof packet);
+  packet.m_headerType = RTMP_PACKET_SIZE_LARGE;
+  packet.m_packetType = RTMP_PACKET_TYPE_CHUNK_SIZE;
+  packet.m_nChannel = 0x02;
+  packet.m_body = buffer + RTMP_MAX_HEADER_SIZE;
+  packet.m_nBodySize = 4;
+  AMF_EncodeInt32(packet.m_body, packet.m_body + 4, chunkSize);
+  if (RTMP_SendPacket(rtmp, &packet, 0) == 0 || !RTMP_IsConnected(rtmp)) return false;
+  rtmp->m_outChunkSize = chunkSize;
+  return true;
+}
+
+int RtmpSession::OutChunkSize() const { return rtmp->m_outChunkSize; }
+
+bool RtmpSession::PlainSocket() const {
+  return (rtmp->Link.protocol & (RTMP_FEATURE_HTTP | RTMP_FEATURE_ENC | RTMP_FEATURE_SSL)) == 0 &&
+         rtmp->m_sb.sb_ssl == nullptr && rtmp->Link.rc4keyOut == nullptr;
 }
 
 bool RtmpSession::SendMessage(int messageType, int chunkStreamId, uint32_t timestamp, const uint8_t* body,
                               uint32_t size) {
   if (!RTMP_IsConnected(rtmp)) return false;
+  // Chunk stream ids 2 to 63 fit the one-byte basic header framed here.
+  if (PlainSocket() && chunkStreamId >= 2 && chunkStreamId <= 63 && size <= 0xFFFFFF)
+    return SendFramed(messageType, chunkStreamId, timestamp, body, size);
+  return SendThroughLibrary(messageType, chunkStreamId, timestamp, body, size);
+}
+
+bool RtmpSession::SendThroughLibrary(int messageType, int chunkStreamId, uint32_t timestamp,
+                                     const uint8_t* body, uint32_t size) {
   char* scratch = static_cast<char*>(malloc(kHeaderRoom + static_cast<size_t>(size)));
   if (!scratch) return false;
   if (size) memcpy(scratch + kHeaderRoom, body, size);
@@ -231,6 +269,115 @@ bool RtmpSession::SendMessage(int messageType, int chunkStreamId, uint32_t times
   bool ok = RTMP_SendPacket(rtmp, &packet, 0) != 0 && RTMP_IsConnected(rtmp);
   free(scratch);
   return ok;
+}
+
+namespace {
+
+void Put24(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 16);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v);
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  Put24(p + 1, v);
+}
+
+}  // namespace
+
+bool RtmpSession::SendFramed(int messageType, int chunkStreamId, uint32_t timestamp, const uint8_t* body,
+                             uint32_t size) {
+  const int fd = rtmp->m_sb.sb_socket;
+  if (fd < 0) return false;
+  const uint32_t chunk = rtmp->m_outChunkSize > 0 ? static_cast<uint32_t>(rtmp->m_outChunkSize) : 128;
+  const bool extended = timestamp >= 0xFFFFFF;
+  // Type 0 header: basic header, timestamp, length, type, message stream id
+  // (little-endian), then the extended timestamp when it does not fit.
+  uint8_t head[16];
+  int headSize = 0;
+  head[headSize++] = static_cast<uint8_t>(chunkStreamId);
+  Put24(head + headSize, extended ? 0xFFFFFF : timestamp);
+  headSize += 3;
+  Put24(head + headSize, size);
+  headSize += 3;
+  head[headSize++] = static_cast<uint8_t>(messageType);
+  const uint32_t streamId = static_cast<uint32_t>(rtmp->m_stream_id);
+  for (int i = 0; i < 4; ++i) head[headSize++] = static_cast<uint8_t>(streamId >> (8 * i));
+  if (extended) {
+    Put32(head + headSize, timestamp);
+    headSize += 4;
+  }
+  // Every further chunk: a type 3 basic header (and the extended timestamp
+  // again, as the library and the servers we feed expect).
+  uint8_t cont[5];
+  const int contSize = extended ? 5 : 1;
+  cont[0] = static_cast<uint8_t>(0xC0 | chunkStreamId);
+  if (extended) Put32(cont + 1, timestamp);
+
+  const uint32_t chunks = size == 0 ? 1 : (size + chunk - 1) / chunk;
+  std::vector<iovec> iov;
+  iov.reserve(2 * chunks);
+  iov.push_back(iovec{head, static_cast<size_t>(headSize)});
+  for (uint32_t k = 0, at = 0; k < chunks && at < size; ++k) {
+    if (k > 0) iov.push_back(iovec{cont, static_cast<size_t>(contSize)});
+    uint32_t n = size - at < chunk ? size - at : chunk;
+    iov.push_back(iovec{const_cast<uint8_t*>(body + at), n});
+    at += n;
+  }
+
+  // One sendmsg for the whole message; a partial write (a full send
+  // buffer, a signal) carries on where it stopped.
+  size_t first = 0;
+  const size_t maxIov = static_cast<size_t>(IOV_MAX);
+  while (first < iov.size()) {
+    msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_iov = &iov[first];
+    msg.msg_iovlen = std::min(iov.size() - first, maxIov);
+    ssize_t sent = sendmsg(fd, &msg, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR && !aborted.load()) continue;
+      size_t left = 0;
+      for (size_t i = first; i < iov.size(); ++i) left += iov[i].iov_len;
+      // Said the way the library's own writer says it.
+      RTMP_Log(RTMP_LOGERROR, "%s, RTMP send error %d (%d bytes)", "WriteN", errno, static_cast<int>(left));
+      return false;
+    }
+    size_t done = static_cast<size_t>(sent);
+    while (first < iov.size() && done >= iov[first].iov_len) {
+      done -= iov[first].iov_len;
+      ++first;
+    }
+    if (done > 0) {
+      iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + done;
+      iov[first].iov_len -= done;
+    }
+  }
+  NoteSent(messageType, chunkStreamId, timestamp, size);
+  return true;
+}
+
+void RtmpSession::NoteSent(int messageType, int chunkStreamId, uint32_t timestamp, uint32_t size) {
+  if (chunkStreamId >= rtmp->m_channelsAllocatedOut) {
+    int n = chunkStreamId + 10;
+    void* grown = realloc(rtmp->m_vecChannelsOut, sizeof(RTMPPacket*) * n);
+    if (!grown) return;
+    rtmp->m_vecChannelsOut = static_cast<RTMPPacket**>(grown);
+    memset(rtmp->m_vecChannelsOut + rtmp->m_channelsAllocatedOut, 0,
+           sizeof(RTMPPacket*) * (n - rtmp->m_channelsAllocatedOut));
+    rtmp->m_channelsAllocatedOut = n;
+  }
+  RTMPPacket*& last = rtmp->m_vecChannelsOut[chunkStreamId];
+  if (!last) last = static_cast<RTMPPacket*>(malloc(sizeof(RTMPPacket)));
+  if (!last) return;
+  memset(last, 0, sizeof(RTMPPacket));
+  last->m_headerType = RTMP_PACKET_SIZE_LARGE;
+  last->m_packetType = static_cast<uint8_t>(messageType);
+  last->m_nChannel = chunkStreamId;
+  last->m_nTimeStamp = timestamp;
+  last->m_nInfoField2 = rtmp->m_stream_id;
+  last->m_nBodySize = size;
 }
 
 bool RtmpSession::IsConnected() const { return RTMP_IsConnected(rtmp) != 0; }

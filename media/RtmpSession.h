@@ -38,13 +38,18 @@ class RtmpSession {
   // TCP connect within timeoutMs, then the RTMP handshake and the connect
   // command. Receive and send time-outs of ioTimeoutMs are set on the socket.
   bool Connect(int timeoutMs, int ioTimeoutMs);
-  // Creates the stream (for publishing: until the server says it started).
+  // Creates the stream (for publishing: until the server says it started),
+  // then announces our outgoing chunk size (kOutChunkSize).
   bool ConnectStream();
   // Sends one message with a full chunk header. messageType 8 audio or 9
-  // video; timestamp relative, not absolute. The body is copied into a
-  // scratch buffer with room in front for the header the library writes.
+  // video; timestamp relative, not absolute. On a plain TCP connection the
+  // chunks are framed here and written straight from the caller's bytes
+  // with one sendmsg; through TLS, HTTP or encryption the library sends it
+  // from a scratch copy (it writes chunk headers into the body in place).
   bool SendMessage(int messageType, int chunkStreamId, uint32_t timestamp, const uint8_t* body,
                    uint32_t size);
+  // The chunk size in use for what we send (128 until announced).
+  int OutChunkSize() const;
   bool IsConnected() const;
   // The server closed the connection or the socket failed (checked without
   // reading, so it is safe beside a sender).
@@ -61,9 +66,21 @@ class RtmpSession {
 
   // Scratch room kept in front of a message body.
   static constexpr int kHeaderRoom = 50;
+  // What we announce after the connect: a 3 Mbit/s stream then takes about
+  // a hundred writes a second instead of thousands of 128-byte chunks.
+  static constexpr int kOutChunkSize = 4096;
 
  private:
   bool TcpConnect(int timeoutMs, int ioTimeoutMs);
+  bool AnnounceChunkSize(int chunkSize);
+  // A socket we write ourselves: no TLS, HTTP tunnel or encryption.
+  bool PlainSocket() const;
+  bool SendThroughLibrary(int messageType, int chunkStreamId, uint32_t timestamp, const uint8_t* body,
+                          uint32_t size);
+  bool SendFramed(int messageType, int chunkStreamId, uint32_t timestamp, const uint8_t* body, uint32_t size);
+  // Keeps the library's record of the last message per chunk stream, which
+  // it compresses its own later headers against.
+  void NoteSent(int messageType, int chunkStreamId, uint32_t timestamp, uint32_t size);
 
   RTMP* rtmp = nullptr;
   char* urlCopy = nullptr;  // the library keeps pointers into it

@@ -208,6 +208,9 @@ bool CTranscodeSession::OpenCodecs() {
   encoder->SetSrcPixelFormat(AV_PIX_FMT_YUVJ420P);
   encoder->SetSrcWidth(spsWidth);
   encoder->SetSrcHeight(spsHeight);
+  // Scaling a large picture on one thread holds the session below the
+  // encoder's pace; slices on all cores keep up, as ffmpeg's scaler does.
+  encoder->SetScaleThreads(0);
   if (!encoder->Open()) {
     delete encoder;
     encoder = nullptr;

@@ -233,13 +233,42 @@ IoBuffer* CVideoEncoder::Encode(const AVFrame* src) {
   if (av_frame_make_writable(picture) < 0) return nullptr;
   // The scaler follows each picture's own size and format, so a size change
   // in the middle of a stream never reads past the picture.
-  scaler = sws_getCachedContext(scaler, src->width, src->height, static_cast<AVPixelFormat>(src->format),
-                                ctx->width, ctx->height, ctx->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
-  if (!scaler) {
-    LogError("video encoder error %d", liveId);
-    return nullptr;
+  if (scaleThreads != 1) {
+    if (!scaler || scalerWidth != src->width || scalerHeight != src->height || scalerFormat != src->format) {
+      sws_freeContext(scaler);
+      scaler = sws_alloc_context();
+      if (scaler) {
+        av_opt_set_int(scaler, "srcw", src->width, 0);
+        av_opt_set_int(scaler, "srch", src->height, 0);
+        av_opt_set_int(scaler, "src_format", src->format, 0);
+        av_opt_set_int(scaler, "dstw", ctx->width, 0);
+        av_opt_set_int(scaler, "dsth", ctx->height, 0);
+        av_opt_set_int(scaler, "dst_format", ctx->pix_fmt, 0);
+        av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0);
+        av_opt_set_int(scaler, "threads", scaleThreads, 0);
+        if (sws_init_context(scaler, nullptr, nullptr) < 0) {
+          sws_freeContext(scaler);
+          scaler = nullptr;
+        }
+      }
+      scalerWidth = src->width;
+      scalerHeight = src->height;
+      scalerFormat = src->format;
+    }
+    // Slices need a counted source picture; the decoders' pictures are.
+    if (!scaler || !src->buf[0] || sws_scale_frame(scaler, picture, src) < 0) {
+      LogError("video encoder error %d", liveId);
+      return nullptr;
+    }
+  } else {
+    scaler = sws_getCachedContext(scaler, src->width, src->height, static_cast<AVPixelFormat>(src->format),
+                                  ctx->width, ctx->height, ctx->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!scaler) {
+      LogError("video encoder error %d", liveId);
+      return nullptr;
+    }
+    sws_scale(scaler, src->data, src->linesize, 0, src->height, picture->data, picture->linesize);
   }
-  sws_scale(scaler, src->data, src->linesize, 0, src->height, picture->data, picture->linesize);
   picture->pts = nextPts++;
   picture->pict_type = AV_PICTURE_TYPE_NONE;
   ptsMap.emplace_back(picture->pts, src->pts);
@@ -321,6 +350,8 @@ void CVideoEncoder::Close() {
   avcodec_free_context(&ctx);
   sws_freeContext(scaler);
   scaler = nullptr;
+  scalerWidth = scalerHeight = 0;
+  scalerFormat = -1;
   av_frame_free(&picture);
   av_packet_free(&packet);
   delete outPacket;

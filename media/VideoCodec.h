@@ -97,6 +97,10 @@ class CVideoEncoder {
   void SetGopSize(int g) { gopSize = g; }
   // Encoder threads; 0 lets the encoder choose (as the ffmpeg tool does).
   void SetThreads(int n) { threads = n; }
+  // Scaler threads: 1 scales on the caller's thread; 0 as many as there
+  // are cores (what ffmpeg's scale filter does), splitting each picture
+  // into slices. The result is the same picture.
+  void SetScaleThreads(int n) { scaleThreads = n; }
 
   bool Open();
   bool IsOpen() const { return ctx != nullptr; }
@@ -134,8 +138,11 @@ class CVideoEncoder {
   int64_t bitRate = 400000;
   int gopSize = 50;
   int threads = 0;
+  int scaleThreads = 1;
   AVCodecContext* ctx = nullptr;
   SwsContext* scaler = nullptr;
+  // What a threaded scaler was made for (it is not cached by FFmpeg).
+  int scalerWidth = 0, scalerHeight = 0, scalerFormat = -1;
   AVFrame* picture = nullptr;
   AVPacket* packet = nullptr;
   IoBuffer* outPacket = nullptr;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <functional>
+#include <string>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -321,6 +324,93 @@ TEST(IoBuffer, CloneCopiesFieldsAndSharesExtradata) {
   EXPECT_EQ(ac->GetCompositionTime(), 40);
   EXPECT_EQ(ac->GetExtraData(), nullptr);
   EXPECT_EQ(ac->GetExtraDataSize(), 0);
+}
+
+// A copy shares its source's bytes until one side writes; each keeps its own
+// fields. Every operation that changes bytes leaves the other side as it
+// was, whichever side it is applied to.
+TEST(IoBuffer, CopiesShareBytesUntilEitherSideWrites) {
+  using Bytes8 = std::vector<uint8_t>;
+  struct Case {
+    const char* name;
+    std::function<void(IoBuffer&)> change;
+    Bytes8 changed;  // the changed side's bytes afterwards
+  } cases[] = {
+      {"one byte appended", [](IoBuffer& b) { b.WriteUInt8(9); }, {1, 2, 3, 4, 9}},
+      {"bytes appended", [](IoBuffer& b) { const uint8_t x[] = {7, 8}; b.Write(x, 2); }, {1, 2, 3, 4, 7, 8}},
+      {"text appended", [](IoBuffer& b) { b.WriteString("z"); }, {1, 2, 3, 4, 'z'}},
+      {"a byte overwritten", [](IoBuffer& b) { b.SetByteAt(0, 0xEE); }, {0xEE, 2, 3, 4}},
+      {"written through the data pointer", [](IoBuffer& b) { b.GetData()[1] = 0xDD; }, {1, 0xDD, 3, 4}},
+      {"cut and rewritten", [](IoBuffer& b) { b.SetSize(2); b.WriteUInt16(0x0506); }, {1, 2, 5, 6}},
+      {"emptied and refilled", [](IoBuffer& b) { b.ResetPositions(); b.WriteUInt8(5); }, {5}},
+      {"cleared", [](IoBuffer& b) { b.Clear(); b.WriteUInt8(6); }, {6}},
+      {"compacted", [](IoBuffer& b) { b.Skip(2); b.Compact(); b.WriteUInt8(7); }, {3, 4, 7}},
+      {"appended from another", [](IoBuffer& b) { IoBuffer o; o.WriteUInt8(8); b.AppendRemaining(o); }, {1, 2, 3, 4, 8}},
+  };
+  for (bool changeSource : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (changeSource ? ", on the source" : ", on the copy"));
+      auto src = std::make_unique<IoBuffer>(64);
+      for (uint8_t v = 1; v <= 4; ++v) src->WriteUInt8(v);
+      src->SetTimestamp(40);
+      std::unique_ptr<IoBuffer> copy(CloneIoBuffer(src.get()));
+      std::unique_ptr<IoBuffer> sibling(CloneIoBuffer(src.get()));
+      const IoBuffer& csrc = *src;
+      const IoBuffer& ccopy = *copy;
+      EXPECT_EQ(ccopy.GetData(), csrc.GetData());  // no bytes copied
+      EXPECT_TRUE(src->IsShared());
+      // An output's own time never shows in its siblings.
+      copy->SetTimestamp(1000);
+      EXPECT_EQ(src->GetTimestamp(), 40);
+      EXPECT_EQ(sibling->GetTimestamp(), 40);
+      IoBuffer& changed = changeSource ? *src : *copy;
+      IoBuffer& other = changeSource ? *copy : *src;
+      c.change(changed);
+      EXPECT_EQ(Bytes(changed), c.changed);
+      EXPECT_EQ(Bytes(other), (Bytes8{1, 2, 3, 4}));
+      EXPECT_EQ(Bytes(*sibling), (Bytes8{1, 2, 3, 4}));
+      EXPECT_EQ(other.GetReadPos(), 0);
+      // The last holder of the bytes frees them; the others still read them.
+      src.reset();
+      EXPECT_EQ(Bytes(*sibling), (Bytes8{1, 2, 3, 4}));
+      copy.reset();
+      EXPECT_FALSE(sibling->IsShared());
+      sibling->WriteUInt8(5);  // sole owner: written in place
+      EXPECT_EQ(Bytes(*sibling), (Bytes8{1, 2, 3, 4, 5}));
+    }
+  }
+}
+
+// Copies of one packet handed to consumers on other threads, each of which
+// writes its own (as a sender stamping its own time or bytes would), while
+// the source is freed: every consumer sees the original bytes and its own
+// changes only.
+TEST(IoBuffer, CopiesOnOtherThreadsNeverSeeEachOthersWrites) {
+  for (int round = 0; round < 50; ++round) {
+    IoBuffer* src = new IoBuffer(4096);
+    for (int i = 0; i < 4000; ++i) src->WriteUInt8(static_cast<uint8_t>(i));
+    std::vector<std::unique_ptr<IoBuffer>> copies;
+    for (int k = 0; k < 6; ++k) copies.emplace_back(CloneIoBuffer(src));
+    std::atomic<int> bad{0};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 6; ++k) {
+      threads.emplace_back([&, k] {
+        IoBuffer& c = *copies[k];
+        const IoBuffer& cc = c;
+        for (int i = 0; i < 4000; ++i)
+          if (cc.GetData()[i] != static_cast<uint8_t>(i)) ++bad;
+        if (k % 2) {
+          c.SetByteAt(k, 0xFF);
+          c.SetTimestamp(k);
+          if (cc.GetData()[k] != 0xFF || c.GetTimestamp() != k) ++bad;
+        }
+        copies[k].reset();
+      });
+    }
+    delete src;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(bad.load(), 0);
+  }
 }
 
 TEST(PacketQueue, FifoAndOwnership) {

@@ -738,3 +738,89 @@ TEST(StreamChannel, RemovingABlockedOutputLeavesNoGapAtASibling) {
   // program's level.
   RTMP_LogSetLevel(RTMP_LOGINFO);
 }
+
+// Outputs come and go while the channel's packets flow through all of them
+// (each packet's bytes are shared by every output). Two outputs stay: one
+// from the start, one added half way. Each stamps its messages against its
+// own connection's first packet; the later one's frames are a run of the
+// earlier one's, byte for byte and at the same distances: neither output's
+// timing shows in the other's stream.
+TEST(StreamChannel, OutputsComingAndGoingWhilePacketsFlowKeepTheirOwnTimelines) {
+  TempDir dir("vvch");
+  std::string src = MakeSource(dir, "src.mp4", 4.0);
+  vvtest::NginxRtmp nginx;
+  ASSERT_TRUE(nginx.Start()) << nginx.ErrorLog();
+  rtmptest::RtmpSink sinkFirst(nginx.Url("first"));
+  rtmptest::RtmpSink sinkLate(nginx.Url("late"));
+  FileInput in(src);
+  ASSERT_TRUE(in.Ok());
+  StreamChannel* ch = new StreamChannel(31, nullptr);
+  ch->SetOwner(&in);
+  StreamOutput* first = new StreamOutput(1, nginx.Url("first"), StreamOutput::kPublish, nullptr, nullptr);
+  ch->AddOutput(1, StreamChannel::kStreamOutput, first);
+  ch->SetUpCodecs();
+  ASSERT_TRUE(ch->Start());
+  in.SetStarted();
+  ASSERT_TRUE(vvtest::WaitFor([&] { return first->IsConnected(); }, std::chrono::seconds(10)));
+  in.Play(ch, 1.0, false);
+
+  // Short-lived outputs, a few at a time, publishing or relaying (a relay
+  // nobody connects to drops what it gets).
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<int> alive;
+  bool lateAdded = false;
+  for (int i = 0; i < 40 && std::chrono::steady_clock::now() - start < std::chrono::seconds(3); ++i) {
+    int id = 100 + i;
+    StreamOutput* out = i % 4 == 3 ? new StreamOutput(id, "", StreamOutput::kRelay, nullptr, nullptr)
+                                   : new StreamOutput(id, nginx.Url("m" + std::to_string(i)),
+                                                      StreamOutput::kPublish, nullptr, nullptr);
+    if (i % 4 == 3) out->SetPort(vvtest::FreePort());
+    ch->AddOutput(id, StreamChannel::kStreamOutput, out);
+    alive.push_back(id);
+    if (alive.size() > 3) {
+      ch->RemoveOutput(alive.front(), 1);
+      alive.erase(alive.begin());
+    }
+    if (!lateAdded && std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500)) {
+      ch->AddOutput(2, StreamChannel::kStreamOutput,
+                    new StreamOutput(2, nginx.Url("late"), StreamOutput::kPublish, nullptr, nullptr));
+      lateAdded = true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  }
+  for (int id : alive) ch->RemoveOutput(id, 1);
+  if (!lateAdded)
+    ch->AddOutput(2, StreamChannel::kStreamOutput,
+                  new StreamOutput(2, nginx.Url("late"), StreamOutput::kPublish, nullptr, nullptr));
+  in.Join();
+  auto videoOf = [](rtmptest::RtmpSink& sink) {
+    std::vector<rtmptest::SinkMessage> v;
+    for (const rtmptest::SinkMessage& m : sink.Messages())
+      if (m.type == 9 && m.second == 1) v.push_back(m);
+    return v;
+  };
+  // Everything but the newest packet has gone out once the input is read.
+  vvtest::WaitFor([&] { return videoOf(sinkFirst).size() + 2 >= static_cast<size_t>(in.VideoPackets()); },
+                  std::chrono::seconds(20), std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  delete ch;
+
+  std::vector<rtmptest::SinkMessage> a = videoOf(sinkFirst), b = videoOf(sinkLate);
+  ASSERT_GT(a.size(), 50u);
+  ASSERT_GT(b.size(), 10u);
+  EXPECT_EQ(sinkFirst.Sessions(), 1);
+  EXPECT_EQ(sinkLate.Sessions(), 1);
+  EXPECT_LT(a.front().timestamp, 100u);
+  // The late stream's frames are a run of the first stream's, byte for
+  // byte, at the same distances from one another.
+  size_t at = 0;
+  while (at < a.size() && a[at].hash != b.front().hash) ++at;
+  ASSERT_LT(at, a.size()) << "the late stream's first frame never went to the first one";
+  ASSERT_LE(at + b.size(), a.size());
+  ASSERT_GT(a[at].timestamp, 1000u);
+  for (size_t i = 0; i < b.size(); ++i) {
+    ASSERT_EQ(b[i].hash, a[at + i].hash) << i;
+    ASSERT_EQ(b[i].size, a[at + i].size) << i;
+    EXPECT_EQ(b[i].timestamp - b.front().timestamp, a[at + i].timestamp - a[at].timestamp) << i;
+  }
+}

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/Log.h"
 #include "media/H264Frame.h"
 #include "tests/tools/TestUtil.h"
 
@@ -314,28 +316,46 @@ std::vector<uint8_t> SpsWithTiming(uint32_t tick, uint32_t scale, uint32_t reord
 
 }  // namespace
 
-TEST(H264Frame, TimingAndReorderCountAreReportedOnTheStandardOutput) {
+// The timing goes to the log at debug level, never to the standard output;
+// an illegal reorder count is still printed there.
+TEST(H264Frame, TimingIsLoggedAtDebugLevelAndReorderCountOnTheStandardOutput) {
   struct Case {
     const char* name;
     uint32_t tick, scale, reorder;
     int result;
-    std::string printed;
+    std::string logged, printed;
   } cases[] = {
-      {"25 frames a second", 1, 50, 2, 1, "num_uints_in_tick = 1\ntime_scale = 50\n"},
-      {"NTSC", 1001, 60000, 0, 1, "num_uints_in_tick = 1001\ntime_scale = 60000\n"},
-      {"reorder count at its limit", 1, 50, 16, 1, "num_uints_in_tick = 1\ntime_scale = 50\n"},
-      {"reorder count beyond it", 1, 50, 17, 0,
-       "num_uints_in_tick = 1\ntime_scale = 50\nillegal num_reorder_frames 17\n"},
+      {"25 frames a second", 1, 50, 2, 1, "num_uints_in_tick = 1\ntime_scale = 50\n", ""},
+      {"NTSC", 1001, 60000, 0, 1, "num_uints_in_tick = 1001\ntime_scale = 60000\n", ""},
+      {"reorder count at its limit", 1, 50, 16, 1, "num_uints_in_tick = 1\ntime_scale = 50\n", ""},
+      {"reorder count beyond it", 1, 50, 17, 0, "num_uints_in_tick = 1\ntime_scale = 50\n",
+       "illegal num_reorder_frames 17\n"},
   };
+  vvtest::TempDir dir("vvh264");
+  const std::string oldLog = GetLogFileName();
+  const int oldLevel = GetLogLevel();
+  SetLogLevel(LOG_ALL);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<uint8_t> sps = SpsWithTiming(c.tick, c.scale, c.reorder);
     H264Frame frame;
+    const std::string logFile = dir.file(std::string(c.name) + ".log");
+    SetLogFileName(logFile);
     testing::internal::CaptureStdout();
     int r = frame.ParseSps(sps.data(), static_cast<int>(sps.size()));
     std::string printed = testing::internal::GetCapturedStdout();
+    SetLogFileName(oldLog);
     EXPECT_EQ(r, c.result);
     EXPECT_EQ(printed, c.printed);
+    // The log lines without their time and level prefix.
+    std::string logged, line;
+    std::istringstream lines(vvtest::ReadFileText(logFile));
+    while (std::getline(lines, line)) {
+      EXPECT_NE(line.find("[DEBUG]: "), std::string::npos) << line;
+      size_t at = line.find("]: ");
+      if (at != std::string::npos) logged += line.substr(at + 3) + "\n";
+    }
+    EXPECT_EQ(logged, c.logged);
     if (r == 1) {
       EXPECT_EQ(frame.GetWidth(), 320);
       EXPECT_EQ(frame.GetHeight(), 240);
@@ -346,6 +366,7 @@ TEST(H264Frame, TimingAndReorderCountAreReportedOnTheStandardOutput) {
       EXPECT_EQ(frame.GetWidth(), 0);  // a refused SPS changes nothing
     }
   }
+  SetLogLevel(oldLevel);
 }
 
 TEST(H264Frame, BytesLeftAfterTheLastStartCodeAreCounted) {

@@ -5,12 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
 #include "core/Log.h"
 #include "core/SocketUtil.h"
 #include "media/RtmpSession.h"
+#include "tests/media/FlvTags.h"
 #include "tests/tools/NginxRtmp.h"
 #include "tests/tools/TestUtil.h"
 
@@ -81,6 +83,88 @@ TEST(RtmpSessionTest, PublishesOnFreshSessionsAndRoutesLibraryLog) {
   SetLogFileName(oldLog);
   EXPECT_NE(ReadFileText(logFile).find("librtmp: WriteN, RTMP send error"), std::string::npos)
       << ReadFileText(logFile);
+}
+
+// Publishes a 720p stream with audio whose key frames span many chunks, with
+// timestamps that pass the 24-bit limit half way (extended timestamps in
+// every chunk from there on), to servers that announce chunk sizes below,
+// equal to and above ours. The server must record every body byte for byte
+// and the recording must decode without an error.
+TEST(RtmpSessionTest, LargeChunkedMessagesReachServersOfEveryChunkSizeIntact) {
+  if (!NginxRtmp::Available()) GTEST_SKIP() << "nginx with the RTMP module is not installed";
+  TempDir dir("vvchunk");
+  std::string src = dir.file("src.flv");
+  ASSERT_EQ(vvtest::Run("ffmpeg -nostdin -y -v error -f lavfi -i testsrc2=size=1280x720:rate=25 -f lavfi -i "
+                "sine=frequency=440:sample_rate=44100 -t 2 -c:v libx264 -preset ultrafast -b:v 8M -g 25 "
+                "-pix_fmt yuv420p -c:a aac -b:a 128k " + ShellQuote(src), true)
+                .status,
+            0);
+  std::vector<FlvTag> in = ReadFlvTags(src);
+  std::vector<const FlvTag*> video, audio;
+  size_t largest = 0;
+  for (const FlvTag& t : in) {
+    if (t.type == 9 && !t.IsSequenceHeader()) video.push_back(&t);
+    if (t.type == 8 && !t.IsSequenceHeader()) audio.push_back(&t);
+    if (t.type == 9) largest = std::max(largest, t.body.size());
+  }
+  ASSERT_GT(video.size(), 40u);
+  ASSERT_GT(largest, 70000u);  // more than one chunk even at the largest server chunk size
+  const uint32_t base = 0xFFFFFF - 1000;
+
+  for (int serverChunk : {128, 4096, 65536}) {
+    SCOPED_TRACE(serverChunk);
+    NginxRtmp::Options o;
+    o.record = true;
+    o.chunkSize = serverChunk;
+    NginxRtmp server(o);
+    ASSERT_TRUE(server.Start()) << server.ErrorLog();
+    {
+      RtmpSession s;
+      ASSERT_TRUE(s.SetupURL(server.Url("big")));
+      s.EnableWrite();
+      ASSERT_TRUE(s.Connect(2000, 5000)) << server.ErrorLog();
+      ASSERT_TRUE(s.ConnectStream()) << server.ErrorLog();
+      EXPECT_EQ(s.OutChunkSize(), RtmpSession::kOutChunkSize);
+      for (const FlvTag& t : in) {
+        if (t.type != 8 && t.type != 9) continue;
+        ASSERT_TRUE(s.SendMessage(t.type, t.type == 8 ? 3 : 4, base + t.timestamp, t.body.data(),
+                                  static_cast<uint32_t>(t.body.size())));
+      }
+      EXPECT_FALSE(s.PeerClosed());
+    }
+    ASSERT_TRUE(WaitFor([&] { return !server.Recordings().empty(); }, 15s));
+    std::string rec = server.Recordings().front();
+    std::vector<FlvTag> got;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          got = ReadFlvTags(rec);
+          size_t v = 0;
+          for (const FlvTag& t : got) v += t.type == 9 && !t.IsSequenceHeader();
+          return v >= video.size();
+        },
+        15s));
+    std::vector<const FlvTag*> gotVideo, gotAudio;
+    for (const FlvTag& t : got) {
+      if (t.type == 9 && !t.IsSequenceHeader()) gotVideo.push_back(&t);
+      if (t.type == 8 && !t.IsSequenceHeader()) gotAudio.push_back(&t);
+    }
+    ASSERT_EQ(gotVideo.size(), video.size());
+    for (size_t i = 0; i < video.size(); ++i) {
+      ASSERT_EQ(gotVideo[i]->body, video[i]->body) << "video message " << i;
+      EXPECT_EQ(gotVideo[i]->timestamp - gotVideo[0]->timestamp, video[i]->timestamp - video[0]->timestamp)
+          << "video message " << i;
+    }
+    // The recording may start at the first key frame, after some audio.
+    ASSERT_GE(gotAudio.size() + 5, audio.size());
+    ASSERT_LE(gotAudio.size(), audio.size());
+    size_t skip = audio.size() - gotAudio.size();
+    for (size_t i = 0; i < gotAudio.size(); ++i) ASSERT_EQ(gotAudio[i]->body, audio[skip + i]->body) << i;
+    auto streams = vvtest::Run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + ShellQuote(rec));
+    EXPECT_EQ(streams.output, "h264\naac\n");
+    auto decode = vvtest::Run("ffmpeg -nostdin -v error -i " + ShellQuote(rec) + " -f null - 2>&1");
+    EXPECT_EQ(decode.status, 0);
+    EXPECT_EQ(decode.output, "");
+  }
 }
 
 namespace {

@@ -73,7 +73,7 @@ bool NginxRtmp::WriteConfig() {
     << "rtmp {\n"
     << "  server {\n"
     << "    listen 127.0.0.1:" << port_ << ";\n"
-    << "    chunk_size 4096;\n"
+    << "    chunk_size " << options.chunkSize << ";\n"
     << "    application live {\n"
     << "      live on;\n";
   if (options.record) {

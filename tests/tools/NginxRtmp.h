@@ -21,6 +21,8 @@ class NginxRtmp {
     // Record every published stream into recordFolder() (one FLV file per
     // publish, named <stream>-<unix time>.flv).
     bool record = false;
+    // The chunk size the server announces and sends with.
+    int chunkSize = 4096;
   };
 
   NginxRtmp();
