@@ -12,7 +12,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3 libasound2-dev
   libmariadb-dev mariadb-server mariadb-client
   nginx libnginx-mod-rtmp
-  procps iproute2
+  procps iproute2 linux-perf
   qt6-base-dev libqt6svg6 libgl-dev fonts-wqy-microhei xvfb xauth x11vnc xdg-utils ccache
 )
 
