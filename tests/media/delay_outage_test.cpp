@@ -80,7 +80,9 @@ TEST(DelayOutage, FileAndMemoryDelaysHoldThroughASourceOutage) {
   const int64_t delayMs = 20000;
   const int64_t beforeMs = 35000;  // delayed playback runs 15 s before the outage
   const int64_t outageMs = 15000;
-  // After the outage: several 10 s slices, or ten minutes with VV_LONG_TESTS=1.
+  // After the outage: several 10 s slices, or ten minutes with VV_LONG_TESTS=1
+  // (run the test binary itself then: the whole run takes longer than
+  // ctest's time-out of a test).
   const int64_t afterMs = LongRun() ? 600000 : 50000;
 
   vvtest::TempDir dir("vv-outage");
