@@ -299,6 +299,9 @@ void StreamOutput::PushPacket(const IoBuffer* packet) {
   }
   if (!running.load()) return;
   IoBuffer* copy = CloneIoBuffer(packet);
+  // The slice writer notes when each slice's stream came in; the queued
+  // copy's dts, which no FLV tag uses, carries its push time.
+  if (StampsArrival()) copy->SetDts(wake::MonotonicMs());
   if (playDeadline.load() == 0xFFFFFFFFu) {
     playDeadline = TickCount() + static_cast<uint32_t>(std::max(0, forwardTask.buffer_time)) * 1000u;
     wake.Notify();  // the slice player times its start from here
@@ -468,7 +471,8 @@ TaskStatus* StreamOutput::CheckStatus() {
   pthread_mutex_unlock(&queueLock);
 
   pthread_mutex_lock(&sliceListLock);
-  std::list<std::string> slices = sliceList;
+  std::list<std::string> slices;
+  for (const Slice& slice : sliceList) slices.push_back(slice.path);
   pthread_mutex_unlock(&sliceListLock);
   status.sliceList = std::move(slices);
   pthread_mutex_unlock(&statusLock);

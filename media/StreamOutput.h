@@ -107,6 +107,16 @@ class StreamOutput {
   static constexpr int kReconnectMs = 2000;
 
  private:
+  // A finished slice file and when its stream arrived: origin is the push
+  // time (monotonic ms) of the slice's tag timestamp 0, as its first media
+  // packet gives it (or the rest of its packets, when the first came late
+  // in a burst after the input opened). A tag of timestamp t plays at
+  // origin + t + the delay.
+  struct Slice {
+    std::string path;
+    int64_t origin = 0;
+  };
+
   // Thread entries: the static start routine calls the member function.
   static void* SegmentPlayEntry(void* self);
   static void* PublishEntry(void* self);
@@ -129,7 +139,9 @@ class StreamOutput {
   // File delay: slice writer and slice player.
   void SegmentThread();
   void SegmentPlayThread();
-  void PlaySegment(const std::string& path);
+  void PlaySegment(const Slice& slice);
+  // Whether pushed packets carry their arrival time (file delay).
+  bool StampsArrival() const;
   bool WriteTag(File64& file, const Tag& tag);
   // Relay mode.
   void RelayThread();
@@ -230,12 +242,13 @@ class StreamOutput {
   // Timestamp of the newest packet pushed; -1 before the first. Kept whole
   // so a delay still holds after 2^31 ms of one run.
   std::atomic<int64_t> lastTimestamp{-1};
-  // Tick count (ms) at which delayed playback may begin; all ones unarmed.
+  // Tick count (ms) of the connection's first push plus the delay; all ones
+  // unarmed. Slices are timed by their own arrival (Slice::origin).
   std::atomic<uint32_t> playDeadline{0xFFFFFFFFu};
 
   pthread_mutex_t writerLock;     // held by the slice writer for one slice
   pthread_mutex_t sliceListLock;  // guards sliceList
-  std::list<std::string> sliceList;
+  std::list<Slice> sliceList;
   int64_t playOffset = -1;  // slice player only
 
   int relayPort = 0;

@@ -1,7 +1,8 @@
 // The delay held in FLV slice files: the slice writer turns the output's
 // queue into slice files under temp/<output id>/, the slice player replays
-// them, paced by their timestamps, once the delay has passed. The memory
-// delay needs no thread of its own: the pump holds packets back by DelayMs().
+// each one from the time its stream arrived plus the delay, paced by its
+// timestamps from there. The memory delay needs no thread of its own: the
+// pump holds packets back by DelayMs().
 #include <time.h>
 #include <unistd.h>
 
@@ -20,18 +21,8 @@
 
 namespace {
 
-int64_t NowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// The low 32 bits of NowMs(), the clock playDeadline is armed on.
-uint32_t TickCount32() { return static_cast<uint32_t>(NowMs()); }
-
-// True once the 32-bit tick count has reached the deadline; correct across
-// the count's wrap for deadlines less than 24 days ahead.
-bool TickReached(uint32_t now, uint32_t deadline) { return static_cast<int32_t>(now - deadline) >= 0; }
+// The clock PushPacket stamps arrivals on.
+int64_t NowMs() { return wake::MonotonicMs(); }
 
 // Whether a timestamp lies at least (or, strict, more than) one slice
 // length past the reference. One more than a slice length behind it counts
@@ -49,6 +40,10 @@ bool SliceSpanReached(int64_t ts, int64_t reference, int64_t sliceMs, bool stric
 // The longest pause between two packets of a running stream that slice
 // playback reproduces at a slice boundary.
 constexpr int64_t kLongestPacketGapMs = 1000;
+
+// How late a slice's first packets may come, against the rest of the
+// slice, before the slice is timed by the rest instead.
+constexpr int64_t kLateStartMs = 100;
 
 // "FLV", version 1, audio and video present, header size 9, PreviousTagSize0.
 const uint8_t kFlvFileHeader[13] = {'F', 'L', 'V', 1, 5, 0, 0, 0, 9, 0, 0, 0, 0};
@@ -161,6 +156,11 @@ void StreamOutput::SegmentThread() {
       ok = ok && WriteTag(file, tag);
     }
 
+    // When the slice's stream came in (see Slice::origin): where its first
+    // media packet puts it, and the earliest where any of its packets does
+    // (never more than one slice length before the first).
+    int64_t origin = -1;
+    int64_t earliest = -1;
     int64_t base = frontTs;
     if (carryBase >= 0 && frontTs >= carryBase && frontTs - carryBase <= carryGapMs) base = carryBase;
     int64_t tagTs = 0;
@@ -177,6 +177,10 @@ void StreamOutput::SegmentThread() {
       }
       const int64_t ts = packet->GetTimestamp();
       int64_t rel = ts - base;
+      // The packet's own place on the slice's timeline: a packet raised to
+      // keep the tags in order (audio just behind video) must not make the
+      // slice look as if it came in earlier.
+      int64_t own = rel;
       if (rel < tagTs) {
         rel = tagTs;  // timestamps never decrease within a slice
       } else if (rel - tagTs > sliceMs) {
@@ -184,9 +188,16 @@ void StreamOutput::SegmentThread() {
         // instead of making playback wait for the jump.
         base = ts - tagTs;
         rel = tagTs;
+        own = rel;
       }
       if (rel > 0xFFFFFFFFLL) rel = 0xFFFFFFFFLL;
       tagTs = rel;
+      const int64_t packetOrigin = packet->GetDts() - own;
+      if (origin < 0) {
+        origin = earliest = packetOrigin;
+      } else {
+        earliest = std::max(origin - sliceMs, std::min(earliest, packetOrigin));
+      }
       if (ok) {
         Tag tag;
         tag.SetType(static_cast<uint8_t>(packet->GetType()));
@@ -200,13 +211,20 @@ void StreamOutput::SegmentThread() {
       if (SliceSpanReached(ts, frontTs, sliceMs, false)) break;
     }
     if (created) ok = file.Close() && ok;
+    // The first packets came in late, in a burst (an input that was just
+    // opened hands on what it read ahead): the slice begins where the rest
+    // of its stream says. Less is jitter, and the slice keeps the time of
+    // its first packet.
+    if (origin - earliest > kLateStartMs) origin = earliest;
     carryBase = endOfStream ? -1 : base + tagTs;
     pthread_mutex_unlock(&writerLock);
     waitForPush = false;
 
     if (ok) {
+      // A slice without media (the sender emptied the queue) plays at once.
+      if (origin < 0) origin = NowMs() - DelayMs();
       pthread_mutex_lock(&sliceListLock);
-      sliceList.push_back(path);
+      sliceList.push_back(Slice{path, origin});
       pthread_mutex_unlock(&sliceListLock);
       wake.Notify();  // the slice player may start on it
     } else {
@@ -217,39 +235,41 @@ void StreamOutput::SegmentThread() {
   }
 }
 
+bool StreamOutput::StampsArrival() const {
+  return mode == kPublish && forwardTask.buffer_time > 0 && forwardTask.buffer_type != 0;
+}
+
 void StreamOutput::SegmentPlayThread() {
+  const int64_t delay = DelayMs();
   while (running) {
     uint64_t seen = wake.Count();
     if (baseTimestamp.load() == -1) state = kTaskWaiting;
-    uint32_t deadline = playDeadline.load();
-    if (deadline == 0xFFFFFFFFu) {
-      // Armed by the first packet, which comes with a slice well after it.
-      wake.WaitFor(wake::kIdleRecheckMs, seen);
-      continue;
-    }
-    uint32_t now = TickCount32();
-    if (!TickReached(now, deadline)) {
-      wake.WaitFor(static_cast<int32_t>(deadline - now), seen);
-      continue;
-    }
-    std::string path;
+    Slice slice;
     pthread_mutex_lock(&sliceListLock);
     bool have = !sliceList.empty();
-    if (have) path = sliceList.front();
+    if (have) slice = sliceList.front();
     pthread_mutex_unlock(&sliceListLock);
     if (!have) {
       wake.WaitFor(wake::kIdleRecheckMs, seen);
       continue;
     }
-    PlaySegment(path);
+    // Each slice waits for its own time: a pause in the input (an outage)
+    // leaves the player idle instead of eating into the delay.
+    const int64_t wait = slice.origin + delay - NowMs();
+    if (wait > 0) {
+      wake.WaitFor(wait, seen);
+      continue;
+    }
+    PlaySegment(slice);
     pthread_mutex_lock(&sliceListLock);
-    if (!sliceList.empty() && sliceList.front() == path) sliceList.pop_front();
+    if (!sliceList.empty() && sliceList.front().path == slice.path) sliceList.pop_front();
     pthread_mutex_unlock(&sliceListLock);
-    unlink(path.c_str());
+    unlink(slice.path.c_str());
   }
 }
 
-void StreamOutput::PlaySegment(const std::string& path) {
+void StreamOutput::PlaySegment(const Slice& slice) {
+  const std::string& path = slice.path;
   if (!FileUtil::IsFile(path)) return;
   PlayItem* item = new PlayItem;
   item->SetKind(1);
@@ -260,22 +280,19 @@ void StreamOutput::PlaySegment(const std::string& path) {
   // The slice's own sequence headers, sent again first when the connection
   // was made anew in the middle of the slice.
   std::unique_ptr<IoBuffer> sliceVideoHeader, sliceAudioHeader;
-  int64_t startTick = -1;
-  int64_t firstTs = 0;
+  // Every message is due at a fixed time from the slice's arrival, so the
+  // time spent opening and reading the file never adds to the delay; a
+  // message already due (the slice before ran late) goes at once.
+  const int64_t start = slice.origin + DelayMs();
   int64_t lastTs = -1;
   while (running) {
     std::unique_ptr<IoBuffer> message(input->GetNextMessage());
     if (!message) break;
     const int64_t ts = message->GetTimestamp();
     lastTs = ts;
-    if (startTick < 0) {
-      startTick = NowMs();
-      firstTs = ts;
-    } else {
-      const int64_t due = startTick + (ts - firstTs);
-      const int64_t now = NowMs();
-      if (now < due) SleepWhileRunning(static_cast<int>(due - now));
-    }
+    const int64_t due = start + ts;
+    const int64_t now = NowMs();
+    if (now < due) SleepWhileRunning(static_cast<int>(due - now));
     if (playOffset != -1) message->SetTimestamp(ts + playOffset);
 
     bool videoHeader = IsVideoSequenceHeader(*message);
