@@ -383,12 +383,7 @@ class Mp4Finisher {
   void Add(const std::string& path) {
     std::unique_lock<std::mutex> lock(mutex);
     if (exiting) {
-      ++busy;
-      lock.unlock();
-      Finish(path);
-      lock.lock();
-      --busy;
-      idle.notify_all();
+      FinishCounted(lock, path);
       return;
     }
     jobs.push_back(path);
@@ -415,6 +410,16 @@ class Mp4Finisher {
     }
   }
 
+  // Finishes one file without the lock, counted as busy meanwhile.
+  void FinishCounted(std::unique_lock<std::mutex>& lock, const std::string& path) {
+    ++busy;
+    lock.unlock();
+    Finish(path);
+    lock.lock();
+    --busy;
+    idle.notify_all();
+  }
+
   void Run() {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
@@ -424,12 +429,7 @@ class Mp4Finisher {
       }
       std::string path = jobs.front();
       jobs.pop_front();
-      ++busy;
-      lock.unlock();
-      Finish(path);
-      lock.lock();
-      --busy;
-      idle.notify_all();
+      FinishCounted(lock, path);
     }
   }
 
