@@ -286,7 +286,7 @@ void StreamOutput::KeepLeavingHeader(const IoBuffer* p) {
 
 void StreamOutput::PushPacket(const IoBuffer* packet) {
   if (!packet) return;
-  if (!connected.load()) {
+  if (!connected.load() && !holdForReconnect.load()) {
     // Nothing is queued while there is no connection: a new header applies
     // from the next connection on.
     if (IsSequenceHeader(packet)) KeepLeavingHeader(packet);
@@ -301,7 +301,16 @@ void StreamOutput::PushPacket(const IoBuffer* packet) {
   IoBuffer* copy = CloneIoBuffer(packet);
   // The slice writer notes when each slice's stream came in; the queued
   // copy's dts, which no FLV tag uses, carries its push time.
-  if (StampsArrival()) copy->SetDts(wake::MonotonicMs());
+  if (StampsArrival()) {
+    const int64_t now = wake::MonotonicMs();
+    copy->SetDts(now);
+    const int type = packet->GetType();
+    if (type == 3) {
+      newestOffset = kNoOffset;
+    } else if (type == 8 || type == 9) {
+      newestOffset = now - packet->GetTimestamp();
+    }
+  }
   if (playDeadline.load() == 0xFFFFFFFFu) {
     playDeadline = TickCount() + static_cast<uint32_t>(std::max(0, forwardTask.buffer_time)) * 1000u;
     wake.Notify();  // the slice player times its start from here
@@ -527,6 +536,7 @@ void StreamOutput::PublishThread() {
       if (ConnectPublisher()) {
         waitKeyFrame = true;
         connected = true;
+        holdForReconnect = false;
       }
     } else {
       pthread_mutex_lock(&rtmpLock);
@@ -563,12 +573,14 @@ void StreamOutput::EndConnection(bool lost) {
 }
 
 void StreamOutput::MarkConnectionLost() {
+  holdForReconnect = false;
   EndConnection(true);
   flushQueue = true;
   queue->Wake();  // the pump flushes now, not at the next packet
 }
 
 void StreamOutput::DropConnection() {
+  holdForReconnect = false;
   EndConnection(false);
   ClearQueue();
 }
@@ -596,6 +608,19 @@ bool StreamOutput::PublishPacket(const IoBuffer* packet) {
   return true;
 }
 
+int64_t StreamOutput::MemoryDelayDue(const IoBuffer* front, int64_t delay) const {
+  // The front packet came in at its push time (dts). When the newest packet
+  // of the same run shows that the front came late (a burst after the input
+  // reopened), the stream's clock times it instead, so the burst does not
+  // reach the viewers as one. A pause in the input is kept as a pause: no
+  // packet is ever due later than its own arrival plus the delay.
+  int64_t arrival = front->GetDts();
+  const int64_t offset = newestOffset.load();
+  if (front->GetType() != 3 && offset != kNoOffset && lastTimestamp.load() >= front->GetTimestamp())
+    arrival = std::min(arrival, front->GetTimestamp() + offset);
+  return arrival + delay;
+}
+
 void StreamOutput::PumpThread() {
   const uint64_t delay = static_cast<uint64_t>(DelayMs());
   const int64_t limit = QueueLimitMs();
@@ -607,10 +632,32 @@ void StreamOutput::PumpThread() {
       queue->WaitFor(kIdleWaitMs, running);
       continue;
     }
+    if (delay > 0) {
+      // A memory delay holds each packet for the delay after it came in, so
+      // the viewers get the delay through pauses and ends of the input too:
+      // what came before an outage plays out at its pace, the outage
+      // follows as a pause, and the next input after it.
+      const int64_t wait = MemoryDelayDue(front, static_cast<int64_t>(delay)) - wake::MonotonicMs();
+      if (wait > 0) {
+        if (baseTimestamp.load() == -1) state = kTaskWaiting;
+        queue->WaitForPush(std::min<int64_t>(wait, kIdleWaitMs), pushesSeen, running);
+        continue;
+      }
+      if (front->GetType() == 3) {
+        // The input ended here: the next one goes out on a fresh connection
+        // (timestamps from 0, its own sequence headers), and what it has
+        // queued behind this point stays for it.
+        delete TakeFront();
+        holdForReconnect = true;
+        EndConnection(false);
+        wake.Notify();  // the publisher connects again now
+        continue;
+      }
+    }
     // Unsigned on purpose: after the source restarts its timestamps the span
     // is negative, and older packets must leave at once.
     uint64_t ahead = static_cast<uint64_t>(lastTimestamp.load() - front->GetTimestamp());
-    if (ahead > delay) {
+    if (delay > 0 || ahead > delay) {
       if (DropBacklog(limit) > 0) continue;
       IoBuffer* packet = TakeFront();
       if (!packet) continue;

@@ -128,6 +128,8 @@ class StreamOutput {
   // Publish mode: connection keeper and the sender without file delay.
   void PublishThread();
   void PumpThread();
+  // Memory delay: the monotonic time (ms) at which the front packet is due.
+  int64_t MemoryDelayDue(const IoBuffer* front, int64_t delay) const;
   bool ConnectPublisher();
   void DropConnection();
   // The publisher's side of a lost connection: the sender empties the
@@ -140,7 +142,7 @@ class StreamOutput {
   void SegmentThread();
   void SegmentPlayThread();
   void PlaySegment(const Slice& slice);
-  // Whether pushed packets carry their arrival time (file delay).
+  // Whether pushed packets carry their arrival time (a delayed output).
   bool StampsArrival() const;
   bool WriteTag(File64& file, const Tag& tag);
   // Relay mode.
@@ -242,6 +244,14 @@ class StreamOutput {
   // Timestamp of the newest packet pushed; -1 before the first. Kept whole
   // so a delay still holds after 2^31 ms of one run.
   std::atomic<int64_t> lastTimestamp{-1};
+  // Memory delay: push time minus timestamp of the newest media packet, so
+  // a packet that came in late (a burst after the input reopened) is timed
+  // by the stream's clock; kNoOffset after an end of stream.
+  static constexpr int64_t kNoOffset = INT64_MIN;
+  std::atomic<int64_t> newestOffset{kNoOffset};
+  // Memory delay: the connection ended for an end of stream that left the
+  // queue; the next input's packets stay queued until it is made again.
+  std::atomic<bool> holdForReconnect{false};
   // Tick count (ms) of the connection's first push plus the delay; all ones
   // unarmed. Slices are timed by their own arrival (Slice::origin).
   std::atomic<uint32_t> playDeadline{0xFFFFFFFFu};

@@ -236,7 +236,7 @@ void StreamOutput::SegmentThread() {
 }
 
 bool StreamOutput::StampsArrival() const {
-  return mode == kPublish && forwardTask.buffer_time > 0 && forwardTask.buffer_type != 0;
+  return mode == kPublish && forwardTask.buffer_time > 0;
 }
 
 void StreamOutput::SegmentPlayThread() {
