@@ -604,7 +604,9 @@ TEST(StreamChannel, RecordsWhatTheInputCarries) {
     ch->SetUpCodecs();
     ASSERT_TRUE(ch->Start());
     in.SetStarted();
-    ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsRunning(); }, std::chrono::seconds(5)));
+    // A record output takes packets once its file is open: the input plays
+    // from then on (on a loaded machine the opening can come late).
+    ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsRunning() && out->IsConnected(); }, std::chrono::seconds(20)));
     in.Play(ch, 4.0);
     in.Join();
     std::string file;
