@@ -464,7 +464,9 @@ TEST(LogRepeatGate, WritesARepeatOnceAnInterval) {
     SCOPED_TRACE(std::string(s.text) + " at " + std::to_string(s.now));
     uint64_t held = 99;
     EXPECT_EQ(gate.Pass(s.text, s.now, &held), s.pass);
-    if (s.pass) EXPECT_EQ(held, s.held);
+    if (s.pass) {
+      EXPECT_EQ(held, s.held);
+    }
   }
   gate.Reset();
   EXPECT_TRUE(gate.Pass("c", 120005));

@@ -297,18 +297,7 @@ TEST_F(ManagerTest, FindItemAnswersWhileASiblingOutputTearsDown) {
   pull.listenPort = vvtest::FreePort();
   Manager().StartTask(TASK_IXO_PULL, LIVE_TYPE_FILE, input, 9, live, &pull, nullptr);
   // A client with a tiny receive buffer that never reads.
-  auto connectSmall = [&] {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int small = 2048;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(pull.listenPort));
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) return fd;
-    if (fd >= 0) close(fd);
-    return -1;
-  };
+  auto connectSmall = [&] { return vvtest::ConnectLoopbackWithReceiveBuffer(pull.listenPort, 2048); };
   int client = -1;
   ASSERT_TRUE(WaitFor([&] { return (client = connectSmall()) >= 0; }, 10s));
   // At 3 MB/s the socket buffers (4 MB at most) are full within 1.5 s; the

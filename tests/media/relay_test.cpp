@@ -311,18 +311,7 @@ TEST(RelayOutputTest, SlowClientGetsGapsNotTheProcessMemory) {
   ASSERT_TRUE(out->Start());
   // A small receive buffer: what the client reads is what the relay sent
   // lately, not seconds of stream parked in the kernel.
-  auto connectSmall = [&] {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int small = 16384;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) return fd;
-    if (fd >= 0) close(fd);
-    return -1;
-  };
+  auto connectSmall = [&] { return vvtest::ConnectLoopbackWithReceiveBuffer(port, 16384); };
   int client = -1;
   ASSERT_TRUE(vvtest::WaitFor([&] { return (client = connectSmall()) >= 0; }, std::chrono::seconds(10)));
   ASSERT_TRUE(vvtest::WaitFor([&] { return out->IsConnected(); }, std::chrono::seconds(10)));

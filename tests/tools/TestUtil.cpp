@@ -152,6 +152,18 @@ int ConnectLoopback(int port, int timeoutMs, bool bothWays) {
   return fd;
 }
 
+int ConnectLoopbackWithReceiveBuffer(int port, int bytes) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+  sockaddr_in a = LoopbackAddress(port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 bool CanConnectLoopback(int port) {
   int fd = ConnectLoopback(port);
   if (fd < 0) return false;

@@ -49,6 +49,11 @@ int ListenLoopback(int* port, int backlog = 4);
 // timeoutMs sets the receive time-out (and with bothWays the send time-out).
 int ConnectLoopback(int port, int timeoutMs = 0, bool bothWays = false);
 
+// A client socket connected to 127.0.0.1:port whose receive buffer is set
+// to bytes before the connect (so the window the peer sees is that small),
+// -1 when refused.
+int ConnectLoopbackWithReceiveBuffer(int port, int bytes);
+
 // Whether something accepts connections on 127.0.0.1:port (the probe's
 // connection is closed at once).
 bool CanConnectLoopback(int port);
