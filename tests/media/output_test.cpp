@@ -592,14 +592,21 @@ TEST_F(StreamOutputRtmpTest, BacklogIsBoundedAndDropsToAKeyFrame) {
   std::unique_ptr<IoBuffer> ah(FromTag(*m.audioHeader));
   out->SetVideoHeader(vh.get());
   out->SetAudioHeader(ah.get());
-  // The link stalls: the sender blocks on a full socket while 40 s of stream
-  // arrive, far more than it may keep queued.
+  // The link stalls: the sender blocks once the socket buffers between it and
+  // the server are full. How much those take depends on the kernel's buffer
+  // tuning, so the stream goes on arriving until the queue holds clearly more
+  // than the 10 s the output may keep (16 s of it, 8 rounds of 2 s).
   relay.Stall(true);
   int64_t span = 0;
-  for (const FlvTag& t : m.tags) span = std::max<int64_t>(span, t.timestamp);
+  int perRound = 0;
+  for (const FlvTag& t : m.tags) {
+    span = std::max<int64_t>(span, t.timestamp);
+    perRound += (t.type == 8 || t.type == 9) && !t.IsSequenceHeader();
+  }
   int pushed = 0;
   int queuedMost = 0;
-  for (int round = 0; round < 20; ++round) {
+  int round = 0;
+  for (; round < 400 && queuedMost <= 8 * perRound; ++round) {
     for (const FlvTag& t : m.tags) {
       if ((t.type != 8 && t.type != 9) || t.IsSequenceHeader()) continue;
       std::unique_ptr<IoBuffer> p(FromTag(t));
@@ -609,8 +616,9 @@ TEST_F(StreamOutputRtmpTest, BacklogIsBoundedAndDropsToAKeyFrame) {
     }
     queuedMost = std::max(queuedMost, out->QueueSize());
   }
+  ASSERT_GT(queuedMost, 8 * perRound) << "the stalled link never blocked the sender in " << round << " rounds";
   // A later packet lets the newest ones leave too.
-  std::unique_ptr<IoBuffer> last(MakePacket(8, 20 * (span + 40) + 100, 8, 0xAF));
+  std::unique_ptr<IoBuffer> last(MakePacket(8, round * (span + 40) + 100, 8, 0xAF));
   out->PushPacket(last.get());
   relay.Stall(false);
   ASSERT_TRUE(WaitFor([&] { return out->QueueSize() <= 1; }, 60s))
