@@ -112,19 +112,12 @@ class RealEngineTest : public ::testing::Test {
     transferPort = vvtest::FreePort();
     pullThread = std::thread([this] { link->PullEngineCommandServer(pullPort); });
     transferThread = std::thread([this] { link->TransferEngineCommandServer(transferPort); });
-    // Bound means listening a moment later; probing by connecting would
-    // leave a connection of the test's own to the listeners.
+    // Probing by binding could make the listener's own bind fail, and by
+    // connecting would leave a connection of the test's own to it.
     for (int port : {pullPort, transferPort})
-      ASSERT_TRUE(vvtest::WaitFor([port] { return IsBound(port); }, std::chrono::seconds(20)));
+      ASSERT_TRUE(vvtest::WaitFor([port] { return vvtest::IsListening(port); }, std::chrono::seconds(20)));
   }
 
-  static bool IsBound(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = vvtest::LoopbackAddress(port);
-    bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 && errno == EADDRINUSE;
-    close(fd);
-    return taken;
-  }
 
   void TearDown() override {
     if (link) link->Stop();

@@ -91,19 +91,21 @@ bool CanBind(int port) {
   return ok;
 }
 
-// Claims a port for this process for a minute, across every process of
-// the machine that uses FreePort: a port handed out is usually bound only
-// a moment later (a server thread starting, nginx being spawned), and in
-// between a test running beside this one must not be handed it too.
+// Claims a free port for this process for a minute, across every process
+// of the machine that uses FreePort: a port handed out is usually bound
+// only a moment later (a server thread starting, nginx being spawned), and
+// in between a test running beside this one must not be handed it too. A
+// port claimed by another is not even probed: the probe's brief bind would
+// make its owner's bind fail if the two met.
 bool ClaimPort(int port) {
   static const std::string dir = "/tmp/vvtest-ports";
   mkdir(dir.c_str(), 0777);
   int lock = open((dir + "/lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-  if (lock < 0) return true;  // no claims to be had: the bind check alone
+  if (lock < 0) return CanBind(port);  // no claims to be had: the bind check alone
   flock(lock, LOCK_EX);
   std::string claim = dir + "/" + std::to_string(port);
   struct stat st;
-  bool free = stat(claim.c_str(), &st) != 0 || time(nullptr) - st.st_mtime > 60;
+  bool free = (stat(claim.c_str(), &st) != 0 || time(nullptr) - st.st_mtime > 60) && CanBind(port);
   if (free) {
     int fd = open(claim.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) close(fd);
@@ -127,7 +129,7 @@ int FreePort() {
                                     static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
   for (int i = 0; i < kCount; ++i) {
     int port = kLow + static_cast<int>(next++ % kCount);
-    if (CanBind(port) && ClaimPort(port)) return port;
+    if (ClaimPort(port)) return port;
   }
   // Every port of the range is taken: one the kernel picks.
   int port = 0;
@@ -209,6 +211,21 @@ std::string ReadFileText(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+bool IsListening(int port) {
+  FILE* f = fopen("/proc/net/tcp", "r");
+  if (!f) return false;
+  char line[512];
+  bool listening = false;
+  while (!listening && fgets(line, sizeof line, f)) {
+    unsigned localPort = 0, state = 0;
+    // "  0: 0100007F:1F90 00000000:0000 0A ..." (hexadecimal; 0A is LISTEN)
+    if (sscanf(line, " %*d: %*x:%x %*x:%*x %x", &localPort, &state) == 2)
+      listening = static_cast<int>(localPort) == port && state == 0x0A;
+  }
+  fclose(f);
+  return listening;
 }
 
 }  // namespace vvtest

@@ -58,6 +58,11 @@ int ConnectLoopbackWithReceiveBuffer(int port, int bytes);
 // connection is closed at once).
 bool CanConnectLoopback(int port);
 
+// Whether an IPv4 socket of this machine listens at port, read from
+// /proc/net/tcp: neither binds nor connects, so a server that is binding
+// that port just now is not disturbed.
+bool IsListening(int port);
+
 // Polls cond every few milliseconds until it holds or the time is up.
 bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds timeout,
              std::chrono::milliseconds step = std::chrono::milliseconds(10));
