@@ -118,7 +118,6 @@ class RealEngineTest : public ::testing::Test {
       ASSERT_TRUE(vvtest::WaitFor([port] { return vvtest::IsListening(port); }, std::chrono::seconds(20)));
   }
 
-
   void TearDown() override {
     if (link) link->Stop();
     if (pullThread.joinable()) pullThread.join();
