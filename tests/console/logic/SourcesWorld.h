@@ -333,11 +333,51 @@ inline int ForwardStatus(int id) {
   return Db().GetForwardTask(t, id) ? t.status : -1;
 }
 
+// The engine's schedule thread reads the scheduled record tasks once, when
+// it starts. Were that read to fall after a test's own rows were written,
+// the thread would take the test's scheduled tasks into its schedule and
+// stop them the next second, outside their window. So the engine starts
+// here, over a marker task whose window is always open: once a pass of the
+// thread has marked it running, its read is over. The marker is then
+// withdrawn, and whatever its start request began is stopped.
+inline bool ScheduleLoaded() {
+  int live = AddFile("schedule marker", "/nowhere/marker.flv");
+  RecordTaskInfo t;
+  t.live_id = live;
+  t.recordType = 0;
+  t.startTime = "00:00:00";
+  t.endTime = "23:59:59";
+  t.days_of_week = "0;1;2;3;4;5;6";
+  int task = 0;
+  if (!Db().InsertRecordTask(t, task, LIVE_TYPE_FILE)) return false;
+  // Handed over as well, for an engine whose thread read the tables before:
+  // its passes come only after its read, so the mark still tells.
+  auto* entry = new RecordTaskInfo(t);
+  entry->id = task;
+  Engine().AddSchedule(static_cast<uint32_t>(task), entry);
+  bool marked = vvtest::WaitFor(
+      [&] {
+        RecordTaskInfo r;
+        return Db().GetRecordTask(r, task) && r.status == 1;
+      },
+      30s);
+  const uint32_t id = static_cast<uint32_t>(task);
+  Engine().RemoveSchedule(id);
+  Engine().RemoveRequest(id);
+  Engine().StopTask(id, TASK_RECORD, 0);
+  Db().RemoveLiveItem(task);
+  Db().RemoveLiveItem(live);
+  ClearTables();
+  return marked;
+}
+
 // Base fixture: a clean database and engine before and after every test.
 class SourcesTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(TheWorld().ready);
+    static const bool scheduleLoaded = ScheduleLoaded();
+    ASSERT_TRUE(scheduleLoaded);
     ForgetEngineState();
     ClearTables();
   }
