@@ -8,6 +8,7 @@
 #include "console/logic/FrameModel.h"
 #include "console/logic/Startup.h"
 #include "console/ui/MainFrame.h"
+#include "console/ui/MainThreadCall.h"
 #include "console/ui/MessageBox.h"
 #include "core/DatabaseManager.h"
 #include "core/Log.h"
@@ -52,14 +53,11 @@ void InstallIxoNoticeBoxes(QWidget* parent) {
   SetIxoNoticeHook([](const std::string& text) {
     LogWarn("%s", text.c_str());
     // Runs on the link's thread: only the queued call crosses over.
-    QMetaObject::invokeMethod(
-        qApp,
-        [text] {
-          // A parent that has gone meanwhile: the box stands alone.
-          QWidget* parent = g_noticeParent.data();
-          ShowMessage(parent, text);
-        },
-        Qt::QueuedConnection);
+    PostToMainThread(qApp, [text] {
+      // A parent that has gone meanwhile: the box stands alone.
+      QWidget* parent = g_noticeParent.data();
+      ShowMessage(parent, text);
+    });
   });
 }
 

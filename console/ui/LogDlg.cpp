@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "console/ui/ConsoleWindows.h"
+#include "console/ui/MainThreadCall.h"
 #include "core/Log.h"
 
 namespace vvconsole {
@@ -46,7 +47,7 @@ void CLogDlg::showEvent(QShowEvent* event) {
   watcher_.Start(path_, [this](const std::string& text) {
     // The dialog outlives the watcher (it is joined before the dialog goes),
     // and a call still queued when the dialog is deleted is dropped with it.
-    QMetaObject::invokeMethod(this, [this, text] { SetText(text); }, Qt::QueuedConnection);
+    PostToMainThread(this, [this, text] { SetText(text); });
   });
 }
 

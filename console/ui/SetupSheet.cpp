@@ -14,6 +14,7 @@
 #include "console/logic/AutoRun.h"
 #include "console/logic/SetupSettings.h"
 #include "console/ui/ConsoleWindows.h"
+#include "console/ui/MainThreadCall.h"
 #include "console/ui/MessageBox.h"
 #include "core/IniFileEx.h"
 #include "core/Log.h"
@@ -115,15 +116,12 @@ void CIxoPullStreamSetupPage::OnTestConnect() {
     std::string text = setup::TestConnection(host, port, kTestTimeoutMs);
     // The page outlives this thread (its destructor joins it), so the
     // queued call always has its receiver.
-    QMetaObject::invokeMethod(
-        this,
-        [this, text] {
-          testing_ = false;
-          test_->setEnabled(true);
-          prompt_->Message(text);
-          emit TestFinished(QString::fromStdString(text));
-        },
-        Qt::QueuedConnection);
+    PostToMainThread(this, [this, text] {
+      testing_ = false;
+      test_->setEnabled(true);
+      prompt_->Message(text);
+      emit TestFinished(QString::fromStdString(text));
+    });
   });
 }
 

@@ -1,7 +1,8 @@
 #include "console/ui/SourceViewsLink.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+
+#include "console/ui/MainThreadCall.h"
 
 namespace vvconsole {
 
@@ -13,9 +14,7 @@ COrderedWorker& ConsoleWorker() {
   // Reports run on the application's thread as queued calls; once the
   // application is gone they are dropped.
   static COrderedWorker worker([](COrderedWorker::Task report) {
-    if (QCoreApplication* app = QCoreApplication::instance()) {
-      QMetaObject::invokeMethod(app, std::move(report), Qt::QueuedConnection);
-    }
+    if (QCoreApplication* app = QCoreApplication::instance()) PostToMainThread(app, std::move(report));
   });
   return worker;
 }
