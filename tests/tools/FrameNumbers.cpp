@@ -122,10 +122,15 @@ std::vector<NumberedFrame> FrameNumberReader::Frames() {
     std::lock_guard<std::mutex> l(mutex);
     all = frames;
   }
+  // No more pictures than this wait in ffmpeg's decoder.
+  constexpr size_t kMostHeld = 16;
+  auto follows = [&](size_t j) { return all[j].number >= 0 && all[j].number == all[j - 1].number + 1; };
   for (size_t i = 1; i < all.size(); ++i) {
-    const bool afterPause = all[i].arrival - all[i - 1].arrival > 1000;
-    const bool runGoesOn = i + 1 < all.size() && all[i + 1].number == all[i].number + 1;
-    all[i].held = afterPause && !runGoesOn;
+    if (all[i].arrival - all[i - 1].arrival <= 1000) continue;
+    size_t end = i + 1;  // past the run that starts after the pause
+    while (end < all.size() && end - i < kMostHeld && follows(end)) ++end;
+    if (end < all.size() && follows(end)) continue;  // the stream goes on: late, not held
+    for (size_t j = i; j < end; ++j) all[j].held = true;
   }
   return all;
 }

@@ -58,10 +58,12 @@ struct NumberedFrame {
   int number;       // -1 when the picture could not be read
   int64_t arrival;  // steady clock, ms, when the decoder gave the picture
   int session;      // 1 for the reader's first ffmpeg run, then 2, ...
-  // ffmpeg hands a picture on only once the next packet has come, so the
-  // last picture before a pause comes out with the first ones after it: a
-  // held picture (one that came out more than a second after the one
-  // before it, and is not followed by its successor) has no arrival time.
+  // ffmpeg hands a picture on only once later packets have come (one or,
+  // with its decoding threads busy, several), so the last pictures before a
+  // pause come out with the first ones after it. Held pictures have no
+  // arrival time: a short run of consecutive numbers whose first came out
+  // more than a second after the picture before it, and whose last is not
+  // followed by its successor.
   bool held = false;
 };
 
