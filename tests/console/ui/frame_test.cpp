@@ -28,6 +28,7 @@
 #include "core/Paths.h"
 #include "ixolink/IxoNotice.h"
 #include "platform/SingleInstance.h"
+#include "tests/console/ui/PumpUntil.h"
 #include "tests/tools/TestUtil.h"
 
 using namespace std::chrono_literals;
@@ -46,15 +47,6 @@ struct AnswerPrompt : IPrompt {
     return answer;
   }
 };
-
-bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout = 10s) {
-  return vvtest::WaitFor(
-      [&] {
-        QApplication::processEvents();
-        return cond();
-      },
-      timeout);
-}
 
 class FrameTest : public testing::Test {
  protected:
@@ -296,7 +288,7 @@ TEST_F(FrameTest, TrayMenuAndMinimising) {
   // icon is double-clicked.
   frame_->SetTrayAvailable([] { return true; });
   frame_->showMinimized();
-  EXPECT_TRUE(WaitUntil([&] { return !frame_->isVisible(); }, 5s));
+  EXPECT_TRUE(vvuitest::PumpUntil([&] { return !frame_->isVisible(); }, 5s));
   emit frame_->Tray()->activated(QSystemTrayIcon::Trigger);  // a single click does nothing
   QApplication::processEvents();
   EXPECT_FALSE(frame_->isVisible());
@@ -390,7 +382,7 @@ TEST_F(FrameTest, IxoMessagesShowAsMessageBoxesOnTheWindowThread) {
   });
   worker.join();  // the link's thread does not wait for the operator
   EXPECT_TRUE(sent);
-  EXPECT_TRUE(WaitUntil([&] { return seen == "error when bind port"; }));
+  EXPECT_TRUE(vvuitest::PumpUntil([&] { return seen == "error when bind port"; }));
   RemoveIxoNoticeBoxes();
 }
 
@@ -400,7 +392,7 @@ TEST_F(FrameTest, TerminationSignalClosesWithoutTheQuestion) {
   TerminationWatcher watcher(frame_.get());
   prompt_.answer = false;
   raise(SIGTERM);
-  EXPECT_TRUE(WaitUntil([&] { return shutdowns == 1; }));
+  EXPECT_TRUE(vvuitest::PumpUntil([&] { return shutdowns == 1; }));
   EXPECT_EQ(watcher.LastSignal(), SIGTERM);
   EXPECT_TRUE(prompt_.asked.empty());
   EXPECT_FALSE(frame_->isVisible());

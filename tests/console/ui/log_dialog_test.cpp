@@ -2,6 +2,7 @@
 // thread, and closing joins the watcher.
 #include <gtest/gtest.h>
 
+#include "tests/console/ui/PumpUntil.h"
 #include "tests/console/ui/ShowQuietly.h"
 
 #include <QApplication>
@@ -14,17 +15,6 @@
 
 using vvconsole::CLogDlg;
 
-namespace {
-bool Pump(const std::function<bool()>& cond) {
-  return vvtest::WaitFor(
-      [&] {
-        QApplication::processEvents();
-        return cond();
-      },
-      std::chrono::seconds(30));
-}
-}  // namespace
-
 TEST(LogDialog, ShowsTheTailAndFollowsTheFile) {
   vvtest::TempDir dir("vvlogdlg");
   std::string path = dir.file("Velvanet.log");
@@ -34,9 +24,9 @@ TEST(LogDialog, ShowsTheTailAndFollowsTheFile) {
   EXPECT_TRUE(dialog.View()->isReadOnly());
   EXPECT_EQ(dialog.View()->objectName(), QStringLiteral("1165"));
   vvuitest::ShowQuietly(&dialog);
-  ASSERT_TRUE(Pump([&] { return dialog.View()->toPlainText() == QStringLiteral("第二行\n第一行"); }));
+  ASSERT_TRUE(vvuitest::PumpUntil([&] { return dialog.View()->toPlainText() == QStringLiteral("第二行\n第一行"); }));
   std::ofstream(path, std::ios::app) << "第三行\n";
-  ASSERT_TRUE(Pump([&] { return dialog.View()->toPlainText().startsWith(QStringLiteral("第三行\n")); }));
+  ASSERT_TRUE(vvuitest::PumpUntil([&] { return dialog.View()->toPlainText().startsWith(QStringLiteral("第三行\n")); }));
   dialog.findChild<QPushButton*>(QStringLiteral("1129"))->click();
   EXPECT_TRUE(dialog.View()->toPlainText().isEmpty());
   dialog.findChild<QPushButton*>(QStringLiteral("2"))->click();
@@ -53,7 +43,7 @@ TEST(LogDialog, MissingLogAndDeletionWhileWatching) {
   {
     CLogDlg dialog(nullptr, dir.file("none.log"));
     vvuitest::ShowQuietly(&dialog);
-    ASSERT_TRUE(Pump([&] { return dialog.Loads() > 0; }));
+    ASSERT_TRUE(vvuitest::PumpUntil([&] { return dialog.Loads() > 0; }));
     EXPECT_TRUE(dialog.View()->toPlainText().isEmpty());
   }
   // Deleted while its text may still be on its way.

@@ -9,20 +9,12 @@
 #include <vector>
 
 #include "console/ui/MainThreadCall.h"
+#include "tests/console/ui/PumpUntil.h"
 #include "tests/tools/TestUtil.h"
 
 using vvconsole::PostToMainThread;
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& cond) {
-  return vvtest::WaitFor(
-      [&] {
-        QApplication::processEvents();
-        return cond();
-      },
-      std::chrono::seconds(30));
-}
 
 TEST(MainThreadCall, BurstsFromWorkersRunOnTheMainThreadInOrder) {
   constexpr int kWorkers = 2;
@@ -46,7 +38,7 @@ TEST(MainThreadCall, BurstsFromWorkersRunOnTheMainThreadInOrder) {
     });
   }
   for (std::thread& t : workers) t.join();
-  ASSERT_TRUE(PumpUntil([&] { return seen[0].size() + seen[1].size() == kWorkers * kPerWorker; }));
+  ASSERT_TRUE(vvuitest::PumpUntil([&] { return seen[0].size() + seen[1].size() == kWorkers * kPerWorker; }));
   EXPECT_EQ(offMain, 0);
   for (int w = 0; w < kWorkers; ++w) {
     ASSERT_EQ(seen[w].size(), static_cast<size_t>(kPerWorker));
@@ -64,7 +56,7 @@ TEST(MainThreadCall, CallsOfADeletedContextAreDropped) {
     PostToMainThread(nullptr, [&] { ++goneRuns; });
   }).join();
   delete gone;
-  ASSERT_TRUE(PumpUntil([&] { return keptRuns == 1; }));
+  ASSERT_TRUE(vvuitest::PumpUntil([&] { return keptRuns == 1; }));
   QApplication::processEvents();
   EXPECT_EQ(goneRuns, 0);
 }

@@ -3,6 +3,7 @@
 // failed write and the connection test reach the operator.
 #include <gtest/gtest.h>
 
+#include "tests/console/ui/PumpUntil.h"
 #include "tests/console/ui/ShowQuietly.h"
 #include <netinet/in.h>
 #include <stdlib.h>
@@ -49,14 +50,6 @@ class SetupSheetTest : public testing::Test {
   template <class T>
   static T* Find(QWidget* w, const char* id) {
     return w->findChild<T*>(QString::fromLatin1(id));
-  }
-  static bool Pump(const std::function<bool()>& cond) {
-    return vvtest::WaitFor(
-        [&] {
-          QApplication::processEvents();
-          return cond();
-        },
-        std::chrono::seconds(30));
   }
 };
 
@@ -172,7 +165,7 @@ TEST_F(SetupSheetTest, ConnectionTestAnswersThroughTheWindowThread) {
     Find<QLineEdit>(&sheet, "1103")->setText(QString::fromLatin1(c.host));
     Find<QLineEdit>(&sheet, "1091")->setText(c.port);
     Find<QPushButton>(&sheet, "1092")->click();
-    ASSERT_TRUE(Pump([&] { return !prompt.messages.empty(); })) << c.host << ":" << c.port.toStdString();
+    ASSERT_TRUE(vvuitest::PumpUntil([&] { return !prompt.messages.empty(); })) << c.host << ":" << c.port.toStdString();
     EXPECT_EQ(prompt.messages[0], c.message);
     EXPECT_TRUE(Find<QPushButton>(&sheet, "1092")->isEnabled());
     EXPECT_FALSE(sheet.IxoPage()->TestRunning());
