@@ -84,13 +84,16 @@ inline std::vector<int> AllIds() {
 
 // What a restart leaves: no request pending, nothing running, nothing on
 // the schedule, empty live maps. extra: ids whose rows are already gone.
+// The schedule goes first, so that no pass starts a task again meanwhile.
 inline void ForgetEngineState(const std::vector<int>& extra = {}) {
   std::vector<int> ids = AllIds();
   ids.insert(ids.end(), extra.begin(), extra.end());
-  for (int id : ids) Engine().RemoveRequest(static_cast<uint32_t>(id));
+  for (int id : ids) {
+    Engine().RemoveSchedule(static_cast<uint32_t>(id));
+    Engine().RemoveRequest(static_cast<uint32_t>(id));
+  }
   for (int id : ids) {
     for (uint32_t kind : {TASK_FORWARD, TASK_RECORD, TASK_LIVE}) Engine().StopTask(static_cast<uint32_t>(id), kind, 0);
-    Engine().RemoveSchedule(static_cast<uint32_t>(id));
     Db().RemoveLiveItem(id);
   }
 }
@@ -361,12 +364,7 @@ inline bool ScheduleLoaded() {
         return Db().GetRecordTask(r, task) && r.status == 1;
       },
       30s);
-  const uint32_t id = static_cast<uint32_t>(task);
-  Engine().RemoveSchedule(id);
-  Engine().RemoveRequest(id);
-  Engine().StopTask(id, TASK_RECORD, 0);
-  Db().RemoveLiveItem(task);
-  Db().RemoveLiveItem(live);
+  ForgetEngineState();
   ClearTables();
   return marked;
 }
